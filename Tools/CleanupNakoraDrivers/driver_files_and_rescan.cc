@@ -1,0 +1,16 @@
+#include "phases.h"
+#include "print_line.h"
+#include "run_command.h"
+#include "tool_commands.h"
+
+void RemoveDriverFiles() {
+  PrintLine("Removing driver files...\n");
+  // del reports nothing we could use: missing files are the usual case.
+  RunCommand(kCmd, kDeleteDeviceDrivers);
+  RunCommand(kCmd, kDeleteCommonDriver);
+}
+
+void RescanDevices() {
+  PrintLine("Rescanning...\n");
+  RunCommand(kDevcon, kRescan);
+}

@@ -1,0 +1,96 @@
+#include "fake_os.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "registry.h"
+#include "run_command.h"
+
+FakeOs& Fake() {
+  static FakeOs fake;
+  return fake;
+}
+
+WString W(const std::string& bytes) { return WidenBytes(bytes); }
+
+int32_t RunCommand(const WString& program, const WString& parameters) {
+  FakeOs& fake = Fake();
+  fake.commands.push_back({program, parameters});
+  if (fake.onCommand) fake.onCommand(fake.commands.back());
+  auto scripted = fake.exitCodes.find(parameters);
+  return scripted == fake.exitCodes.end() ? 0 : scripted->second;
+}
+
+void ReportLaunchFailure() {}
+
+int32_t RegistryOpenKey(const char16_t* subKey, RegistryKey* key) {
+  Fake().registryCalls.push_back("open");
+  if (WString(subKey) != u"Software\\Nakora" || !Fake().parentExists) return kRegistryNotFound;
+  *key = &Fake();
+  return kRegistryOk;
+}
+
+int32_t RegistryEnumKey(RegistryKey, uint32_t index, char16_t* name, uint32_t size) {
+  FakeOs& fake = Fake();
+  fake.registryCalls.push_back("enum " + std::to_string(index));
+  if (fake.enumFailsAt >= 0 && index >= fake.enumFailsAt) return kRegistryAccessDenied;
+  if (index >= fake.subkeys.size()) return kRegistryNoMoreItems;
+  const WString& found = fake.subkeys[index];
+  if (found.size() + 1 > size) return kRegistryMoreData;
+  std::copy(found.begin(), found.end(), name);
+  name[found.size()] = 0;
+  return kRegistryOk;
+}
+
+int32_t RegistryDeleteTree(RegistryKey, const char16_t* subKey) {
+  FakeOs& fake = Fake();
+  WString name = subKey;
+  std::string narrow(name.begin(), name.end());
+  fake.registryCalls.push_back("delete " + narrow);
+  if (fake.undeletable.count(name)) return kRegistryAccessDenied;
+  for (auto it = fake.subkeys.begin(); it != fake.subkeys.end(); ++it) {
+    if (*it == name) {
+      fake.subkeys.erase(it);
+      return kRegistryOk;
+    }
+  }
+  return kRegistryNotFound;
+}
+
+void RegistryCloseKey(RegistryKey) { Fake().registryCalls.push_back("close"); }
+
+void PhaseTest::SetUp() {
+  Fake() = FakeOs();
+  previousDirectory_ = std::filesystem::current_path().string();
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = "nkcleanup-" + std::string(info->test_suite_name()) + "-" + info->name() +
+                     "-" + std::to_string(rand());
+  std::replace(name.begin(), name.end(), '/', '_');
+  std::filesystem::path directory = std::filesystem::temp_directory_path() / name;
+  std::filesystem::create_directories(directory);
+  directory_ = directory.string();
+  std::filesystem::current_path(directory);
+}
+
+void PhaseTest::TearDown() {
+  std::filesystem::current_path(previousDirectory_);
+  std::filesystem::remove_all(directory_);
+}
+
+void PhaseTest::WriteFile(const char* name, const std::string& bytes) {
+  std::ofstream(name, std::ios::binary) << bytes;
+}
+
+std::string PhaseTest::ReadFile(const char* name) {
+  std::ifstream in(name, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string PhaseTest::Run(void (*phase)()) {
+  ::testing::internal::CaptureStdout();
+  phase();
+  fflush(stdout);
+  return ::testing::internal::GetCapturedStdout();
+}

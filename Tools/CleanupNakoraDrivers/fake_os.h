@@ -1,0 +1,60 @@
+// The operating system's seam, faked for the phase tests: a recording command
+// runner with scripted exit codes, and an in-memory installer key.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "listing.h"
+
+struct FakeCommand {
+  WString program;
+  WString parameters;
+  bool operator==(const FakeCommand& other) const {
+    return program == other.program && parameters == other.parameters;
+  }
+};
+
+struct FakeOs {
+  // Commands in the order they ran.
+  std::vector<FakeCommand> commands;
+  // Exit codes by parameter text; anything not named exits with 0.
+  std::map<WString, int32_t> exitCodes;
+  // Runs before the exit code is looked up, e.g. to write a listing file.
+  std::function<void(const FakeCommand&)> onCommand;
+
+  // HKLM\Software\Nakora: absent, or present with these subkeys in
+  // enumeration order. Deletions shift the indexes as the registry's do.
+  bool parentExists = false;
+  std::vector<WString> subkeys;
+  std::set<WString> undeletable;
+  int64_t enumFailsAt = -1;   // index at which enumeration returns an error
+  std::vector<std::string> registryCalls;  // "open", "enum 0", "delete Name", "close"
+};
+
+FakeOs& Fake();
+
+// Each phase test runs in a fresh empty current directory with a fresh fake,
+// and reads back what the phase printed.
+class PhaseTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  void WriteFile(const char* name, const std::string& bytes);
+  std::string ReadFile(const char* name);
+  // Runs the phase and returns its standard output.
+  std::string Run(void (*phase)());
+
+ private:
+  std::string previousDirectory_;
+  std::string directory_;
+};
+
+// Narrow test text to a wide string, byte for character.
+WString W(const std::string& bytes);

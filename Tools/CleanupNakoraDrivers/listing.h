@@ -1,0 +1,46 @@
+// Listing files written by the outside tools, read back as wide lines, and the
+// small text operations the phases use on those lines.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// Names, command lines, listing lines and registry key names: UTF-16 code units.
+using WString = std::u16string;
+
+constexpr size_t kNotFound = WString::npos;
+
+// A listing file opened for reading in the manner of a text-mode wide stream
+// under the "C" locale: every byte becomes the character of the same value,
+// CR before LF is dropped, Ctrl+Z ends the file. Done here rather than by the
+// runtime, whose "C" locale is not 8-bit clean everywhere.
+struct ListingStream {
+  FILE* file = nullptr;
+  bool failed = true;
+  bool atEnd = false;
+  std::vector<unsigned char> buffer;
+  size_t position = 0;
+  size_t length = 0;
+};
+
+// A missing or unreadable file leaves the stream failed: it then yields no lines.
+void OpenListing(ListingStream& stream, const char* fileName);
+void CloseListing(ListingStream& stream);
+
+// Empties `line`, then fills it up to the next LF (consumed, not stored) or the
+// end of the file. True when at least one character, LF included, was taken.
+bool ReadLine(ListingStream& stream, WString& line);
+
+size_t Find(const WString& text, const WString& needle, size_t start = 0);
+WString Substring(const WString& text, size_t start, size_t count = kNotFound);
+// Strips U+0020 only: tabs, CRs and U+00A0 stay.
+void TrimSpaces(WString& text);
+// Sets `field` to the trimmed text from `start` up to `delimiter` and returns
+// the delimiter's index; when there is none, returns kNotFound and leaves
+// `field` as it was.
+size_t ReadField(const WString& line, WString& field, const WString& delimiter, size_t start);
+
+// Byte-per-character conversions, the same mapping the listing stream uses.
+WString WidenBytes(const std::string& bytes);

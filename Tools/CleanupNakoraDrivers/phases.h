@@ -1,0 +1,31 @@
+// The six cleanup phases, run by main in this order, and the decisions they
+// take on listing lines and key names.
+#pragma once
+
+#include <cstdint>
+
+#include "listing.h"
+
+void RemoveDevices();             // device nodes of the maker's vendor ID and brand word
+void RemoveAudioDevices();        // audio endpoints naming the maker or brand
+void CleanupDriverPackages();     // the maker's packages in the driver store
+void RemoveDriverFiles();         // kernel driver files
+void CleanupInstallerRegistry();  // installer keys under HKLM\Software\Nakora
+void RescanDevices();             // hardware rescan, always last
+
+// The product ID after "PID_" at `at`, read as a "%04X" scan would read it;
+// 0 when no number is there.
+int32_t ReadProductId(const WString& line, size_t at);
+bool IsExemptProductId(int32_t productId);
+
+// Does an audio endpoint line name the maker or its audio brand?
+bool HasEndpointWord(const WString& line);
+
+// Does a driver package's provider name the maker, its brand or its chip maker?
+bool HasProviderWord(const WString& provider);
+// Does an original INF file name belong to the maker?
+bool IsVendorInfName(const WString& infName);
+extern const WString VendorInfNames[4];
+
+// Does an installer subkey's name mark it as a driver installer's?
+bool IsInstallerKeyName(const WString& name);

@@ -1,0 +1,57 @@
+#include <gtest/gtest.h>
+
+#include "fake_os.h"
+#include "phases.h"
+#include "tool_commands.h"
+
+namespace {
+
+using RemoveAudioDevicesTest = PhaseTest;
+
+TEST_F(RemoveAudioDevicesTest, EndpointWordsDecide) {
+  struct Case {
+    const char* name;
+    std::string line;
+    std::string output;  // after the heading
+    WString removal;     // empty: none
+  };
+  const Case cases[] = {
+      {"maker's name", "SWD\\MMDEVAPI\\{0.0.0.00000000}.{A1}: Speakers (Nakora HS70)\n",
+       "\t Removed :  Speakers (Nakora HS70)\n", u" -f remove @SWD\\MMDEVAPI\\{0.0.0.00000000}.{A1}"},
+      {"small letters only", "SWD\\MMDEVAPI\\{A2}: Speakers (nakora HS70)\n", "", u""},
+      {"capitals only", "SWD\\MMDEVAPI\\{A3}: NAKORA Mic\n", "", u""},
+      {"brand word with another maker", "SWD\\MMDEVAPI\\{A4}: Realtek QVA Virtual 7.1\n",
+       "\t Removed :  Realtek QVA Virtual 7.1\n", u" -f remove @SWD\\MMDEVAPI\\{A4}"},
+      {"brand word in small letters", "SWD\\MMDEVAPI\\{A5}: qva headset\n", "", u""},
+      {"word in the instance ID counts", "SWD\\MMDEVAPI\\QVA{A6}: Headphones\n",
+       "\t Removed :  Headphones\n", u" -f remove @SWD\\MMDEVAPI\\QVA{A6}"},
+      {"word but no colon", "SWD\\MMDEVAPI\\{A7} Nakora Speakers\n", "", u""},
+      {"no word", "SWD\\MMDEVAPI\\{A8}: Realtek Speakers\n", "", u""},
+      {"word with a wildcard ID", "SWD\\MMDEVAPI\\*: Nakora all\n",
+       "\t !!! Remove FAILED :  Nakora all\n", u""},
+  };
+  for (const Case& c : cases) {
+    Fake() = FakeOs();
+    WriteFile("audiodevicelist.txt", c.line);
+    EXPECT_EQ(Run(RemoveAudioDevices), "Removing audio devices...\n" + c.output) << c.name;
+    std::vector<FakeCommand> want = {{u"cmd", kListAudioDevices}};
+    if (!c.removal.empty()) want.push_back({u"devcon", c.removal});
+    EXPECT_EQ(Fake().commands, want) << c.name;
+  }
+}
+
+TEST_F(RemoveAudioDevicesTest, FailedListingOrRemoval) {
+  WriteFile("audiodevicelist.txt", "SWD\\MMDEVAPI\\{B1}: Nakora Mic\nSWD\\MMDEVAPI\\{B2}: QVA Out\n");
+  Fake().exitCodes[u" -f remove @SWD\\MMDEVAPI\\{B1}"] = 2;
+  EXPECT_EQ(Run(RemoveAudioDevices),
+            "Removing audio devices...\n"
+            "\t !!! Remove FAILED :  Nakora Mic\n"
+            "\t Removed :  QVA Out\n");
+
+  Fake() = FakeOs();
+  Fake().exitCodes[kListAudioDevices] = 1;
+  EXPECT_EQ(Run(RemoveAudioDevices), "Removing audio devices...\n");
+  EXPECT_EQ(Fake().commands.size(), 1u);
+}
+
+}  // namespace

@@ -1,0 +1,60 @@
+#include <algorithm>
+
+#include "exempt_product_ids.h"
+#include "phases.h"
+#include "print_line.h"
+#include "run_command.h"
+#include "tool_commands.h"
+
+namespace {
+
+bool IsScanSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
+
+int HexDigit(char16_t c) {
+  if (c >= u'0' && c <= u'9') return c - u'0';
+  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+// The C library's "%4X": leading white space skipped and not counted, then at
+// most four characters of optional sign, optional 0x and hex digits.
+int32_t ReadProductId(const WString& line, size_t at) {
+  size_t i = at + 4;  // past "PID_"
+  while (i < line.size() && IsScanSpace(line[i])) ++i;
+  size_t end = std::min(line.size(), i + 4);
+  bool negative = false;
+  if (i < end && (line[i] == u'+' || line[i] == u'-')) negative = line[i++] == u'-';
+  if (i + 1 < end && line[i] == u'0' && (line[i + 1] == u'x' || line[i + 1] == u'X')) i += 2;
+  uint32_t value = 0;
+  for (; i < end && HexDigit(line[i]) >= 0; ++i) value = value * 16 + HexDigit(line[i]);
+  return static_cast<int32_t>(negative ? 0u - value : value);
+}
+
+bool IsExemptProductId(int32_t productId) {
+  return std::find(std::begin(ExemptProductIds), std::end(ExemptProductIds), productId) !=
+         std::end(ExemptProductIds);
+}
+
+void RemoveDevices() {
+  PrintLine("Removing devices...\n");
+  int32_t listed = RunCommand(kCmd, kListMakerDevices);
+  RunCommand(kCmd, kListBrandDevices);  // appends; only the first listing's result counts
+  if (listed != 0) return;
+
+  ListingStream listing;
+  OpenListing(listing, kDeviceListFile);
+  WString line, instanceId, description;
+  while (ReadLine(listing, line)) {
+    size_t pid = Find(line, u"PID_");
+    if (pid != kNotFound) {
+      int32_t productId = ReadProductId(line, pid);
+      if (productId != 0 && IsExemptProductId(productId)) continue;
+    }
+    if (!SplitDeviceLine(line, instanceId, description)) continue;
+    RemoveDeviceNode(instanceId, description);
+  }
+  CloseListing(listing);
+}

@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+#include "exempt_product_ids.h"
+#include "fake_os.h"
+#include "phases.h"
+#include "tool_commands.h"
+
+namespace {
+
+TEST(ExemptProductIdsTest, AreSortedDistinctAndInRange) {
+  std::vector<int32_t> ids(std::begin(ExemptProductIds), std::end(ExemptProductIds));
+  EXPECT_EQ(ids.size(), 111u);
+  EXPECT_TRUE(std::is_sorted(ids.begin(), ids.end()));
+  EXPECT_EQ(std::set<int32_t>(ids.begin(), ids.end()).size(), ids.size());
+  for (int32_t id : ids) {
+    EXPECT_GE(id, 0x0001);
+    EXPECT_LE(id, 0xFFFF);
+  }
+}
+
+TEST(ReadProductIdTest, ScansLikeHexWidthFour) {
+  struct Case {
+    const char* text;  // begins with "PID_"
+    int32_t id;
+  };
+  const Case cases[] = {
+      {"PID_0A01&MI_00", 0x0A01},
+      {"PID_0a01", 0x0A01},
+      {"PID_12345", 0x1234},  // only the first four digits
+      {"PID_ZZZZ", 0},        // no hex digit
+      {"PID_", 0},
+      {"PID_7", 7},
+      {"PID_07&", 7},
+      {"PID_ 00F", 0x00F},    // leading white space is skipped, not counted
+      {"PID_\t12345", 0x1234},
+      {"PID_0x1F", 0x1F},     // the prefix counts toward the width
+      {"PID_0x12345", 0x12},
+      {"PID_+123", 0x123},
+      {"PID_-001", -1},
+      {"PID_0xZZ", 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ReadProductId(W(c.text), 0), c.id) << c.text;
+}
+
+// devcon findall pads the instance ID to 60 columns.
+std::string Padded(const std::string& id) { return id + std::string(60 - id.size(), ' '); }
+
+std::string DeviceLine(const std::string& id, const std::string& description) {
+  return Padded(id) + ": " + description + "\r\n";
+}
+
+WString RemoveParameters(const std::string& id) { return kRemoveDevice + W(Padded(id)); }
+
+class RemoveDevicesTest : public PhaseTest {
+ protected:
+  std::vector<WString> RemovedIds() {
+    std::vector<WString> ids;
+    for (const FakeCommand& c : Fake().commands) {
+      if (c.program == u"devcon") ids.push_back(c.parameters);
+    }
+    return ids;
+  }
+};
+
+TEST_F(RemoveDevicesTest, RunsBothListingsThenRemovesEachDeviceLine) {
+  WriteFile("devicelist.txt",
+            DeviceLine("USB\\VID_E7A9&PID_0A00\\6&1", "Nakora K70 Keyboard") +
+                DeviceLine("USB\\VID_E7A9&PID_0001\\6&2", "Nakora Receiver (exempt)") +
+                DeviceLine("HID\\VID_E7A9&PID_ZZZZ\\7&3", "No product ID digits") +
+                "2 matching device(s) found.\r\n" +
+                DeviceLine("USB\\QVA_HEADSET\\8&4", "QVA Headset") +
+                DeviceLine("USB\\VID_E7A9&PID_0A00\\6&1", "Nakora K70 Keyboard") +
+                "1 matching device(s) found.\r\n");
+  Fake().exitCodes[RemoveParameters("HID\\VID_E7A9&PID_ZZZZ\\7&3")] = 1;
+
+  EXPECT_EQ(Run(RemoveDevices),
+            "Removing devices...\n"
+            "\t Removed :  Nakora K70 Keyboard\n"
+            "\t !!! Remove FAILED :  No product ID digits\n"
+            "\t Removed :  QVA Headset\n"
+            "\t Removed :  Nakora K70 Keyboard\n");
+  ASSERT_GE(Fake().commands.size(), 2u);
+  EXPECT_EQ(Fake().commands[0], (FakeCommand{u"cmd", kListMakerDevices}));
+  EXPECT_EQ(Fake().commands[1], (FakeCommand{u"cmd", kListBrandDevices}));
+  std::vector<WString> removed = RemovedIds();
+  ASSERT_EQ(removed.size(), 4u);
+  EXPECT_EQ(removed[0], RemoveParameters("USB\\VID_E7A9&PID_0A00\\6&1"));
+  EXPECT_EQ(removed[1], RemoveParameters("HID\\VID_E7A9&PID_ZZZZ\\7&3"));
+  EXPECT_EQ(removed[2], RemoveParameters("USB\\QVA_HEADSET\\8&4"));
+  EXPECT_EQ(removed[3], removed[0]) << "a device in both listings is removed twice";
+}
+
+TEST_F(RemoveDevicesTest, LineDecisions) {
+  struct Case {
+    const char* name;
+    std::string line;
+    std::string output;  // after the heading
+    std::vector<WString> removals;
+  };
+  const Case cases[] = {
+      {"exempt product ID passes in silence", "USB\\VID_E7A9&PID_0001\\1: Receiver\n", "", {}},
+      {"exempt ID anywhere on the line", "X:desc PID_C01D\n", "", {}},
+      {"five hex digits read as four", "USB\\VID_E7A9&PID_00011\\1: Receiver\n", "", {}},
+      {"first PID_ only", "A&PID_0A00&PID_0001:d\n", "\t Removed : d\n", {u" -f remove @A&PID_0A00&PID_0001"}},
+      {"no hex digit: removed", "USB\\PID_G:d\n", "\t Removed : d\n", {u" -f remove @USB\\PID_G"}},
+      {"no colon", "USB\\VID_E7A9&PID_0A00\\1 Keyboard\n", "", {}},
+      {"colon first: empty ID", ": desc\n", "\t Removed :  desc\n", {u" -f remove @"}},
+      {"second colon in the description", "A:b:c\n", "\t Removed : b:c\n", {u" -f remove @A"}},
+      {"high byte printed as that byte", "A: Caf\xE9\n", "\t Removed :  Caf\xE9\n", {u" -f remove @A"}},
+      {"NUL in description ends the print", std::string("A: x\0y\n", 7), "\t Removed :  x\n",
+       {u" -f remove @A"}},
+      // devcon would widen these: never handed over, reported as failed.
+      {"wildcard", "USB\\VID_E7A9*: Everything\n", "\t !!! Remove FAILED :  Everything\n", {}},
+      {"quote", "USB\\\"X\" Y: Quoted\n", "\t !!! Remove FAILED :  Quoted\n", {}},
+      {"tab", "USB\\X\tY: Tabbed\n", "\t !!! Remove FAILED :  Tabbed\n", {}},
+      {"blank then text", "USB\\X Y   : Split\n", "\t !!! Remove FAILED :  Split\n", {}},
+      {"NUL in ID", std::string("USB\\X\0Y: Cut\n", 13), "\t !!! Remove FAILED :  Cut\n", {}},
+      {"summary line", "3 matching device(s) found.\n", "", {}},
+  };
+  for (const Case& c : cases) {
+    Fake() = FakeOs();
+    WriteFile("devicelist.txt", c.line);
+    EXPECT_EQ(Run(RemoveDevices), "Removing devices...\n" + c.output) << c.name;
+    EXPECT_EQ(RemovedIds(), c.removals) << c.name;
+  }
+}
+
+TEST_F(RemoveDevicesTest, FailedFirstListingEndsThePhaseAfterBothRan) {
+  WriteFile("devicelist.txt", "USB\\QVA: left from the second listing\n");
+  Fake().exitCodes[kListMakerDevices] = 9009;
+  EXPECT_EQ(Run(RemoveDevices), "Removing devices...\n");
+  ASSERT_EQ(Fake().commands.size(), 2u);
+  EXPECT_EQ(Fake().commands[1].parameters, kListBrandDevices);
+}
+
+TEST_F(RemoveDevicesTest, FailedSecondListingIsIgnored) {
+  WriteFile("devicelist.txt", "USB\\VID_E7A9&PID_0A00: K\n");
+  Fake().exitCodes[kListBrandDevices] = 1;
+  EXPECT_EQ(Run(RemoveDevices), "Removing devices...\n\t Removed :  K\n");
+}
+
+TEST_F(RemoveDevicesTest, ListingMissingAfterSuccessPrintsOnlyTheHeading) {
+  EXPECT_EQ(Run(RemoveDevices), "Removing devices...\n");
+  EXPECT_EQ(Fake().commands.size(), 2u);
+}
+
+TEST_F(RemoveDevicesTest, RemovalThatCannotStartIsReportedFailed) {
+  WriteFile("devicelist.txt", "USB\\VID_E7A9&PID_0A00:K");  // no final LF
+  Fake().exitCodes[u" -f remove @USB\\VID_E7A9&PID_0A00"] = -1;
+  EXPECT_EQ(Run(RemoveDevices), "Removing devices...\n\t !!! Remove FAILED : K\n");
+}
+
+}  // namespace

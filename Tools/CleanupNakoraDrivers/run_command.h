@@ -1,0 +1,19 @@
+// Starting outside programs: hidden, one whole parameter string, waited for
+// without limit.
+#pragma once
+
+#include <cstdint>
+
+#include "listing.h"
+
+// Returns the program's exit code (a code at or above 2^31 reads negative), or
+// -1 when it could not be started, after reporting why.
+int32_t RunCommand(const WString& program, const WString& parameters);
+
+// Prints the launch-failure line for the last error of this thread; call it
+// straight after the failed launch.
+void ReportLaunchFailure();
+
+// The launch-failure line, shared by both platforms.
+constexpr const char* kLaunchFailureFormat = "\t %s Error Code %d: %S\n";
+constexpr const char* kLaunchFailurePrefix = "\t Failed to launch process";

@@ -1,0 +1,47 @@
+// What the program hands to cmd, devcon and dism, and how it reads a device
+// listing line. Every parameter string begins with a blank.
+#pragma once
+
+#include <cstdint>
+
+#include "listing.h"
+
+constexpr const char16_t* kCmd = u"cmd";
+constexpr const char16_t* kDevcon = u"devcon";
+
+// Listings, each run by cmd so that the output lands in a file.
+constexpr const char16_t* kListMakerDevices = u" /C devcon findall *VID_E7A9* > devicelist.txt";
+constexpr const char16_t* kListBrandDevices = u" /C devcon findall *QVA* >> devicelist.txt";
+constexpr const char16_t* kListAudioDevices =
+    u" /C devcon findall *MMDEVAPI* > audiodevicelist.txt";
+constexpr const char16_t* kListDriverPackages =
+    u" /C dism /online /get-drivers /format:table > driverlist.txt";
+constexpr const char* kDeviceListFile = "devicelist.txt";
+constexpr const char* kAudioDeviceListFile = "audiodevicelist.txt";
+constexpr const char* kDriverListFile = "driverlist.txt";
+
+// devcon operations; the instance ID or published name is appended as cut
+// from its listing line.
+constexpr const char16_t* kRemoveDevice = u" -f remove @";
+constexpr const char16_t* kDeleteDriverPackage = u" -f /dp_delete ";
+constexpr const char16_t* kRescan = u" rescan ";
+
+// Driver files, deleted by cmd; the wildcard is del's to resolve.
+constexpr const char16_t* kDeleteDeviceDrivers =
+    u" /C del /F %WINDIR%\\system32\\drivers\\NkDev_*.sys ";
+constexpr const char16_t* kDeleteCommonDriver =
+    u" /C del /F %WINDIR%\\system32\\drivers\\NkCommon.sys ";
+
+// Cuts a device listing line at its first colon, neither side trimmed. False
+// for a line without a colon, which names no device.
+bool SplitDeviceLine(const WString& line, WString& instanceId, WString& description);
+
+// devcon reads '*' in an "@" ID as a wildcard and splits its parameters at
+// blanks, tabs and quotes, so an ID holding any of them (or a NUL, which would
+// cut the command line short) could reach other devices than its own line
+// names. Trailing blanks are column padding and harmless.
+bool IsSafeInstanceId(const WString& instanceId);
+
+// Has devcon remove one device node and reports it with its description. An
+// ID that devcon could widen is never handed over: it is reported as failed.
+void RemoveDeviceNode(const WString& instanceId, const WString& description);
