@@ -81,7 +81,7 @@ TEST(TextTest, ReadField) {
       {"start past the end", u"a|b", 4, kNotFound, u"before"},
       {"start at the end", u"a|", 2, kNotFound, u"before"},
       {"delimiter at the start", u"|x", 0, 0, u""},
-      {"second field", u"a | b |", 3, 5, u"b"},
+      {"second field", u"a | b |", 3, 6, u"b"},
       {"inner blanks stay", u" a b |", 0, 5, u"a b"},
       {"tabs are not trimmed", u"\ta\t|", 0, 3, u"\ta\t"},
   };
