@@ -1,0 +1,21 @@
+// Bytes of a listing file to lines: the same lines as an independent reading,
+// every character the value of one byte.
+#include "fuzz_os.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  WriteListing("listing.txt", data, size);
+  std::vector<std::string> expected = OracleLines(data, size);
+  ListingStream stream;
+  OpenListing(stream, "listing.txt");
+  WString line;
+  size_t count = 0;
+  while (ReadLine(stream, line)) {
+    Require(count < expected.size(), "more lines than the file holds");
+    Require(line == Widen(expected[count]), "a line differs from the bytes it came from");
+    ++count;
+  }
+  Require(!ReadLine(stream, line), "a finished stream yielded another line");
+  CloseListing(stream);
+  Require(count == expected.size(), "lines were lost");
+  return 0;
+}
