@@ -25,9 +25,13 @@ GET_DRIVERS = b"dism\t/online /get-drivers /format:table "
 RESCAN = b"devcon\t rescan "
 
 
+def padded(instance_id):
+    """An instance ID as devcon's findall lists it, padded to 60 columns."""
+    return instance_id.ljust(60)
+
+
 def remove_call(instance_id):
-    """The devcon call for one device line as the stand-in lists it."""
-    return b"devcon\t -f remove @" + instance_id.ljust(60)
+    return b"devcon\t -f remove @" + instance_id
 
 
 def dp_delete_call(published):
@@ -36,7 +40,7 @@ def dp_delete_call(published):
 
 def device_line(instance_id, description):
     """One line of devcon's findall listing."""
-    return instance_id.ljust(60) + b": " + description + b"\r\n"
+    return padded(instance_id) + b": " + description + b"\r\n"
 
 
 @dataclasses.dataclass
@@ -178,14 +182,15 @@ class Prefix:
                 out.write(b"MZ")
 
         # reg import's "[-key]" ignores the view: delete with reg itself.
-        commands = []
+        deletes, imports = [], []
         for view, key in (("32", machine.registry32), ("64", machine.registry64)):
-            commands.append(f"(reg delete {PARENT_KEY} /reg:{view} /f >nul 2>&1 & ver >nul)")
+            deletes.append(f"reg delete {PARENT_KEY} /reg:{view} /f >nul 2>&1")
             if key is not None:
                 with open(os.path.join(sim, f"registry{view}.reg"), "w", newline="") as out:
                     out.write(_reg_file(key))
-                commands.append(f"reg import registry{view}.reg /reg:{view}")
-        self.wine(["cmd", "/C", " && ".join(commands)], cwd=sim, check=True)
+                imports.append(f"reg import registry{view}.reg /reg:{view}")
+        command = " & ".join(deletes) + (" & (" + " && ".join(imports) + ")" if imports else "")
+        self.wine(["cmd", "/C", command], cwd=sim, check=bool(imports))
         return run_dir
 
     def registry(self):

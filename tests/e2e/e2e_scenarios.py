@@ -1,0 +1,325 @@
+"""Whole runs of the real executable under Wine on simulated machines: the
+report byte for byte, every devcon and dism call in order, and what is left in
+the registry, the drivers directory and the current directory."""
+
+import dataclasses
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import sample_machine as sample  # noqa: E402
+import simulated_machine as sm  # noqa: E402
+from simulated_machine import (FINDALL_AUDIO, FINDALL_BRAND, FINDALL_DEVICES,  # noqa: E402
+                               GET_DRIVERS, RESCAN, Machine, dp_delete_call, padded,
+                               remove_call)
+
+# Wine's ShellExecuteExW fails a missing program with 1400 where Windows says
+# 2. The system text ends in CR LF, which the text-mode stream writes as
+# CR CR LF; the format's own line feed then makes an empty line.
+LAUNCH_FAILURE = b"\t \t Failed to launch process Error Code 1400: Invalid window handle.\r\n\n"
+
+NO_DEVICES = b"No matching devices found.\r\n"
+
+
+def report(text):
+    """The expected report after the banner, written with the program's line
+    feeds, as the text-mode stream puts them out."""
+    return text.replace(b"\n", b"\r\n")
+
+
+def listed(*instance_ids):
+    """A findall listing of sample devices, as devcon prints it."""
+    lines = b"".join(sm.device_line(i, sample.DESCRIPTIONS[i]) for i in instance_ids)
+    return lines + b"%d matching device(s) found.\r\n" % len(instance_ids)
+
+
+class Containing(tuple):
+    """Expected listing content given by lines it must hold."""
+
+
+@dataclasses.dataclass
+class Scenario:
+    name: str
+    machine: Machine
+    report: bytes
+    calls: list
+    registry32: dict = dataclasses.field(default_factory=dict)
+    registry64: dict = dataclasses.field(default_factory=dict)
+    driver_files: list = dataclasses.field(default_factory=list)
+    listings: dict = dataclasses.field(default_factory=dict)
+    devices: list = None  # device IDs left, when the scenario is about them
+    drivers: list = None
+
+
+def sample_scenario():
+    s = sample
+    return Scenario(
+        name="sample machine",
+        machine=s.machine(),
+        report=report(
+            b"Removing devices...\n"
+            b"\t Removed :  Nakora G Pro Headset\n"
+            b"\t Removed :  Nakora G Pro QVA Control\n"
+            b"\t !!! Remove FAILED :  Nakora USB-C Dock\n"
+            b"\t Removed :  Cam\xe9ra Nakora StreamCam\n"
+            b"\t Removed :  Nakora G Pro QVA Control\n"
+            b"\t Removed :  QVA Virtual Audio Device\n"
+            b"Removing audio devices...\n"
+            b"\t Removed :  Speakers (Nakora G Pro Headset)\n"
+            b"\t Removed :  Microphone (QVA Virtual Audio)\n"
+            b"Scanning installed drivers...\n"
+            b"Cleanning up driver packages...\n"
+            b"\t Nakora INF: oem12.inf (nkcommon.inf) - Removed\n"
+            b"\t Nakora INF: oem13.inf (nkhiddev.inf) - Removed\n"
+            b"\t Nakora INF: oem14.inf (qvavad.inf) - Removed\n"
+            b"\t Nakora INF: oem16.inf (nakoramixer.inf) - Removed\n"
+            b"\t Nakora INF: oem20.inf (nakoraaudio.inf) - Remove FAILED!!!\n"
+            b"\t Nakora INF: oem21.inf (qvavad2.inf) - Removed\n"
+            b"Removing driver files...\n"
+            b"Removing driver installer registry...\n"
+            b"Rescanning...\n"
+            b"Done.\n"),
+        calls=[FINDALL_DEVICES, FINDALL_BRAND]
+        + [remove_call(padded(i)) for i in (s.HEADSET, s.HEADSET_CONTROL, s.DOCK, s.CAMERA,
+                                            s.HEADSET_CONTROL, s.VIRTUAL_AUDIO)]
+        + [FINDALL_AUDIO, remove_call(s.HEADSET_SPEAKERS), remove_call(s.VIRTUAL_MICROPHONE),
+           GET_DRIVERS]
+        + [dp_delete_call(b"oem%d.inf" % n) for n in (12, 13, 14, 16, 20, 21)]
+        + [RESCAN],
+        registry32={"": s.INSTALL_DIR, "Nakora Hub": {"Version": "2023.5"}, "drvtools": {},
+                    "NkDRIVERCache": {}},
+        registry64=s.machine().registry64,
+        driver_files=["NkHelper.sys", "otheraudio.sys"],
+        listings={
+            "devicelist.txt": listed(s.RECEIVER, s.HEADSET, s.HEADSET_CONTROL, s.DOCK, s.CAMERA)
+            + listed(s.HEADSET_CONTROL, s.VIRTUAL_AUDIO),
+            "audiodevicelist.txt": listed(s.HEADSET_SPEAKERS, s.VIRTUAL_MICROPHONE,
+                                          s.ONBOARD_SPEAKERS, s.CLONE_MICROPHONE),
+            "driverlist.txt": Containing((
+                b"\r\nDeployment Image Servicing and Management tool\r\n",
+                b"\r\noem12.inf      | nkcommon.inf       | No    | MEDIA             "
+                b"| Nakora Inc.                 | 5/12/2023 | 6.0.1.8\r\n")),
+        },
+        devices=[s.RECEIVER, s.DOCK, s.OTHER_RECEIVER, s.ONBOARD_SPEAKERS, s.CLONE_MICROPHONE],
+        drivers=[b"oem%d.inf" % n for n in (3, 15, 17, 18, 19, 20, 22)],
+    )
+
+
+def tools_missing_scenarios():
+    s = sample
+    nakora_package = sample.driver(b"oem12.inf", b"nkcommon.inf", b"MEDIA", b"Nakora Inc.")
+    cmedia_package = sample.driver(b"oem15.inf", b"cmusbdac.inf", b"MEDIA", b"C-MEDIA")
+    return [
+        Scenario(
+            # cmd answers 9009 for the listings; the tool's own starts of devcon fail.
+            name="devcon missing",
+            machine=Machine(devices=[(s.HEADSET, b"Nakora G Pro Headset")],
+                            drivers=[nakora_package, cmedia_package], devcon=False,
+                            registry32={"": s.INSTALL_DIR}, driver_files=["NkCommon.sys"]),
+            report=report(
+                b"Removing devices...\n"
+                b"Removing audio devices...\n"
+                b"Scanning installed drivers...\n"
+                b"Cleanning up driver packages...\n"
+                + LAUNCH_FAILURE
+                + b"\t Nakora INF: oem12.inf (nkcommon.inf) - Remove FAILED!!!\n"
+                b"Removing driver files...\n"
+                b"Removing driver installer registry...\n"
+                b"Rescanning...\n"
+                + LAUNCH_FAILURE
+                + b"Done.\n"),
+            calls=[GET_DRIVERS],
+            registry32={"": s.INSTALL_DIR},
+            listings={"devicelist.txt": b"", "audiodevicelist.txt": b"",
+                      "driverlist.txt": Containing((b" nkcommon.inf ", b" cmusbdac.inf "))},
+            drivers=[b"oem12.inf", b"oem15.inf"],
+        ),
+        Scenario(
+            # Also: no parent key in the 32-bit view, while the 64-bit one has it;
+            # only the second driver file is there, so the first del fails.
+            name="dism missing",
+            machine=Machine(devices=[(s.VIRTUAL_AUDIO, sample.DESCRIPTIONS[s.VIRTUAL_AUDIO])],
+                            drivers=[nakora_package], dism=False,
+                            registry64={"": s.INSTALL_DIR, "NkDrvSetup": {}},
+                            driver_files=["NkCommon.sys", "NkDev.sys"]),
+            report=report(
+                b"Removing devices...\n"
+                b"\t Removed :  QVA Virtual Audio Device\n"
+                b"Removing audio devices...\n"
+                b"Scanning installed drivers...\n"
+                b"Removing driver files...\n"
+                b"Removing driver installer registry...\n"
+                b"Rescanning...\n"
+                b"Done.\n"),
+            calls=[FINDALL_DEVICES, FINDALL_BRAND, remove_call(padded(s.VIRTUAL_AUDIO)),
+                   FINDALL_AUDIO, RESCAN],
+            registry64={"": s.INSTALL_DIR, "NkDrvSetup": {}},
+            driver_files=["NkDev.sys"],
+            listings={"devicelist.txt": NO_DEVICES + listed(s.VIRTUAL_AUDIO),
+                      "audiodevicelist.txt": NO_DEVICES, "driverlist.txt": b""},
+            devices=[],
+        ),
+        Scenario(
+            # The second listing still appends, and its lines stay unread.
+            name="first device listing fails, second succeeds",
+            machine=Machine(devices=[(i, s.DESCRIPTIONS[i]) for i in (
+                                s.HEADSET, s.VIRTUAL_AUDIO, s.HEADSET_SPEAKERS)],
+                            codes={b"findall *VID_E7A9*": 1}),
+            report=report(
+                b"Removing devices...\n"
+                b"Removing audio devices...\n"
+                b"\t Removed :  Speakers (Nakora G Pro Headset)\n"
+                b"Scanning installed drivers...\n"
+                b"Cleanning up driver packages...\n"
+                b"Removing driver files...\n"
+                b"Removing driver installer registry...\n"
+                b"Rescanning...\n"
+                b"Done.\n"),
+            calls=[FINDALL_DEVICES, FINDALL_BRAND, FINDALL_AUDIO,
+                   remove_call(s.HEADSET_SPEAKERS), GET_DRIVERS, RESCAN],
+            listings={"devicelist.txt": listed(s.HEADSET) + listed(s.VIRTUAL_AUDIO),
+                      "audiodevicelist.txt": listed(s.HEADSET_SPEAKERS),
+                      "driverlist.txt": Containing((b"Published Name",))},
+            devices=[s.HEADSET, s.VIRTUAL_AUDIO],
+        ),
+    ]
+
+
+# Listings the way no well-behaved devcon prints them.
+ODD_DEVICES = (
+    b"USB\\VID_E7A9&PID_0A70 Nakora device line without a colon\r\n"
+    + padded(b"USB\\VID_E7A9&PID_XYZ\\1") + b": Nakora without a product ID\r\n"
+    + padded(b"USB\\VID_E7A9&PID_00011\\2") + b": exempt by its first four digits\r\n"
+    + padded(b"USB\\VID_E7A9&PID_0A71\\3&0") + b": Nakora with \x00 a NUL\r\n"
+    # Instance IDs that devcon could widen to other devices: never handed over.
+    + b"USB\\VID_E7A9&PID_0A72\\4\x00&0: ID with a NUL\r\n"
+    + padded(b"USB\\VID_E7A9&PID_*\\5") + b": ID with a star\r\n"
+    + b"USB\\VID_E7A9&PID_0A73\\\"6\": ID with quotes\r\n"
+    + b"USB\\VID_E7A9&PID_0A74\t7: ID with a tab\r\n"
+    + b"USB\\VID_E7A9&PID_0A75\\8 ROOT\\9: ID with a blank and more\r\n"
+    + b": empty ID\r\n"
+    + b"USB\\VID_E7A9&PID_0A76\\A:two:colons\r\n")
+ODD_AUDIO = (
+    b"SWD\\MMDEVAPI\\{0.0.0.00000000}.{2} Nakora endpoint without a colon\r\n"
+    b"SWD\\MMDEVAPI\\{0.0.1.00000000}.{3}: Microphone (nakora compatible)\r\n"
+    b"SWD\\MMDEVAPI\\{0.0.1.00000000}.{4}: Line In (C-MEDIA USB Audio with QVA)\r\n"
+    b"SWD\\MMDEVAPI\\{0.0.0.00000000}.{1}: Speakers (Nakora Headset)")  # no final line feed
+ODD_TABLE = (
+    b"\r\nDeployment Image Servicing and Management tool\r\n\r\n"
+    b"Published Name | Original File Name | Inbox | Class Name | Provider Name | Date | Version\r\n"
+    b"-------------- | ------------------ | ----- | ---------- | ------------- | ---- | -------\r\n"
+    b"oem30.inf      | nkcommon.inf       | No    | MEDIA      | Nakora Inc.\r\n"
+    b"oem31.inf      | nkcommon.inf       | No    | MEDIA\r\n"
+    b"oem32|nkdevice|No|MEDIA|Nakora Inc.|5/12/2023|6.0.1.8\r\n"
+    b"  oem33.inf  |  nkdev.inf  |No|MEDIA|  Nakora Inc.  |\r\n"
+    b"oem35.inf | nk\x00dev.inf | No | MEDIA | Nakora Inc. | 5/12/2023 | 6.0.1.8\r\n"
+    b"oem34.inf | qvavad.inf | No | MEDIA | QVA Audio | 1/2/2024 | 2.1.0.0")
+
+
+def odd_listing_scenarios():
+    return [
+        Scenario(
+            name="odd device and endpoint lines",
+            machine=Machine(listings={"findall VID_E7A9": ODD_DEVICES,
+                                      "findall QVA": NO_DEVICES,
+                                      "findall MMDEVAPI": ODD_AUDIO}),
+            report=report(
+                b"Removing devices...\n"
+                b"\t Removed :  Nakora without a product ID\n"
+                b"\t Removed :  Nakora with \n"
+                b"\t !!! Remove FAILED :  ID with a NUL\n"
+                b"\t !!! Remove FAILED :  ID with a star\n"
+                b"\t !!! Remove FAILED :  ID with quotes\n"
+                b"\t !!! Remove FAILED :  ID with a tab\n"
+                b"\t !!! Remove FAILED :  ID with a blank and more\n"
+                b"\t Removed :  empty ID\n"
+                b"\t Removed : two:colons\n"
+                b"Removing audio devices...\n"
+                b"\t Removed :  Line In (C-MEDIA USB Audio with QVA)\n"
+                b"\t Removed :  Speakers (Nakora Headset)\n"
+                b"Scanning installed drivers...\n"
+                b"Cleanning up driver packages...\n"
+                b"Removing driver files...\n"
+                b"Removing driver installer registry...\n"
+                b"Rescanning...\n"
+                b"Done.\n"),
+            calls=[FINDALL_DEVICES, FINDALL_BRAND,
+                   remove_call(padded(b"USB\\VID_E7A9&PID_XYZ\\1")),
+                   remove_call(padded(b"USB\\VID_E7A9&PID_0A71\\3&0")),
+                   remove_call(b""),
+                   remove_call(b"USB\\VID_E7A9&PID_0A76\\A"),
+                   FINDALL_AUDIO,
+                   remove_call(b"SWD\\MMDEVAPI\\{0.0.1.00000000}.{4}"),
+                   remove_call(b"SWD\\MMDEVAPI\\{0.0.0.00000000}.{1}"),
+                   GET_DRIVERS, RESCAN],
+            listings={"devicelist.txt": ODD_DEVICES + NO_DEVICES,
+                      "audiodevicelist.txt": ODD_AUDIO,
+                      "driverlist.txt": Containing((b"Published Name",))},
+        ),
+        Scenario(
+            name="odd driver table lines",
+            machine=Machine(listings={"dism table": ODD_TABLE}, codes={b"rescan": 1}),
+            report=report(
+                b"Removing devices...\n"
+                b"Removing audio devices...\n"
+                b"Scanning installed drivers...\n"
+                b"Cleanning up driver packages...\n"
+                b"\t Nakora INF: oem33.inf (nkdev.inf) - Removed\n"
+                b"\t Nakora INF: oem35.inf (nk) - Removed\n"
+                b"\t Nakora INF: oem34.inf (qvavad.inf) - Removed\n"
+                b"Removing driver files...\n"
+                b"Removing driver installer registry...\n"
+                b"Rescanning...\n"
+                b"Done.\n"),
+            calls=[FINDALL_DEVICES, FINDALL_BRAND, FINDALL_AUDIO, GET_DRIVERS,
+                   dp_delete_call(b"oem33.inf"), dp_delete_call(b"oem35.inf"),
+                   dp_delete_call(b"oem34.inf"), RESCAN],
+            listings={"devicelist.txt": NO_DEVICES * 2, "audiodevicelist.txt": NO_DEVICES,
+                      "driverlist.txt": ODD_TABLE},
+        ),
+    ]
+
+
+SCENARIOS = [sample_scenario()] + tools_missing_scenarios() + odd_listing_scenarios()
+
+
+class ScenarioTest(unittest.TestCase):
+    maxDiff = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = sm.Prefix()
+        cls.banner = sm.banner(cls.prefix.exe)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.prefix.close()
+
+    def test_scenarios(self):
+        for scenario in SCENARIOS:
+            with self.subTest(scenario.name):
+                outcome = self.prefix.run(scenario.machine)
+                self.assertEqual(outcome.stdout, self.banner + scenario.report)
+                self.assertEqual(outcome.exit_code, 0)
+                self.assertEqual(outcome.calls, scenario.calls)
+                if scenario.machine.devcon:
+                    self.assertEqual(outcome.calls[-1], RESCAN)
+                self.assertEqual(outcome.registry32, scenario.registry32)
+                self.assertEqual(outcome.registry64, scenario.registry64)
+                self.assertEqual(outcome.driver_files, scenario.driver_files)
+                for name in sm.LISTING_FILES:
+                    expected = scenario.listings[name]
+                    if isinstance(expected, Containing):
+                        for piece in expected:
+                            self.assertIn(piece, outcome.listings[name], name)
+                    else:
+                        self.assertEqual(outcome.listings[name], expected, name)
+                if scenario.devices is not None:
+                    self.assertEqual(outcome.devices, scenario.devices)
+                if scenario.drivers is not None:
+                    self.assertEqual(outcome.drivers, scenario.drivers)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,77 @@
+"""A PC with Nakora's stack installed beside other makers' hardware, for the
+end-to-end scenarios and the demo."""
+
+from simulated_machine import Machine
+
+RECEIVER = b"USB\\VID_E7A9&PID_0001\\5&2B1A0C3&0&1"  # exempt product ID
+HEADSET = b"USB\\VID_E7A9&PID_0A50&MI_00\\7&1F2E3D4C&0&0000"
+HEADSET_CONTROL = b"HID\\VID_E7A9&PID_0A50&MI_03&COL01\\QVA&8&2C0A5E&0&0000"  # in both listings
+DOCK = b"USB\\VID_E7A9&PID_C900\\6&3A5F1B&0&4"  # its removal fails
+CAMERA = b"USB\\VID_E7A9&PID_0B12\\5&9D04E1&0&2"
+VIRTUAL_AUDIO = b"ROOT\\QVA_VAD\\0000"
+OTHER_RECEIVER = b"USB\\VID_046D&PID_C548\\6&11A2B3&0&3"
+HEADSET_SPEAKERS = b"SWD\\MMDEVAPI\\{0.0.0.00000000}.{6D3A2C41-9E07-4B7A-8D5E-2F1C3B4A5D60}"
+VIRTUAL_MICROPHONE = b"SWD\\MMDEVAPI\\{0.0.1.00000000}.{0B4E7A12-5C3D-4F6E-9A8B-7C6D5E4F3A21}"
+ONBOARD_SPEAKERS = b"SWD\\MMDEVAPI\\{0.0.0.00000000}.{A1B2C3D4-E5F6-4789-ABCD-EF0123456789}"
+CLONE_MICROPHONE = b"SWD\\MMDEVAPI\\{0.0.1.00000000}.{11223344-5566-4778-899A-ABBCCDDEEFF0}"
+
+DESCRIPTIONS = {
+    RECEIVER: b"Nakora Unifying Receiver",
+    HEADSET: b"Nakora G Pro Headset",
+    HEADSET_CONTROL: b"Nakora G Pro QVA Control",
+    DOCK: b"Nakora USB-C Dock",
+    CAMERA: b"Cam\xe9ra Nakora StreamCam",  # as the listing's code page has it
+    VIRTUAL_AUDIO: b"QVA Virtual Audio Device",
+    OTHER_RECEIVER: b"USB Receiver",
+    HEADSET_SPEAKERS: b"Speakers (Nakora G Pro Headset)",
+    VIRTUAL_MICROPHONE: b"Microphone (QVA Virtual Audio)",
+    ONBOARD_SPEAKERS: b"Speakers (Realtek(R) Audio)",
+    CLONE_MICROPHONE: b"Headset Microphone (nakora compatible)",
+}
+
+
+def driver(published, original, class_name, provider):
+    return (published, original, b"No", class_name, provider, b"5/12/2023", b"6.0.1.8")
+
+
+DRIVERS = [
+    driver(b"oem3.inf", b"prnms009.inf", b"Printer", b"Microsoft"),
+    driver(b"oem12.inf", b"nkcommon.inf", b"MEDIA", b"Nakora Inc."),
+    driver(b"oem13.inf", b"nkhiddev.inf", b"HIDClass", b"Nakora Inc."),
+    driver(b"oem14.inf", b"qvavad.inf", b"MEDIA", b"QVA Audio"),
+    driver(b"oem15.inf", b"cmusbdac.inf", b"MEDIA", b"C-MEDIA"),
+    driver(b"oem16.inf", b"nakoramixer.inf", b"MEDIA", b"C-MEDIA Electronics Inc."),
+    driver(b"oem17.inf", b"nkcommon.inf", b"MEDIA", b"Realtek Semiconductor Corp."),
+    driver(b"oem18.inf", b"nakorausb.inf", b"USB", b"nakora inc."),
+    driver(b"oem19.inf", b"NkDevice.inf", b"HIDClass", b"Nakora Inc."),
+    driver(b"oem20.inf", b"nakoraaudio.inf", b"MEDIA", b"Nakora Inc."),  # its deletion fails
+    driver(b"oem21.inf", b"qvavad2.inf", b"MEDIA", b"QVA Audio"),
+    driver(b"oem22.inf", b"qvasetup.inf", b"SoftwareComponent", b"QVA Audio"),
+]
+
+INSTALL_DIR = {"InstallDir": "C:\\Program Files\\Nakora"}
+
+
+def machine():
+    return Machine(
+        devices=list(DESCRIPTIONS.items()),
+        drivers=list(DRIVERS),
+        codes={b"remove " + DOCK: 2, b"dp_delete oem20.inf": 5},
+        registry32={
+            "": INSTALL_DIR,
+            "NkDrvSetup": {"Version": "6.0.1.8"},
+            "NkDrvSetup\\Components\\Hid": {"State": "1"},
+            "HeadsetDriver": {"Path": "C:\\Program Files\\Nakora\\Headset"},
+            "UsbDrvHelper": {},
+            "Nakora Hub": {"Version": "2023.5"},
+            "drvtools": {},
+            "NkDRIVERCache": {},
+        },
+        registry64={
+            "": INSTALL_DIR,
+            "NkDrvSetup": {"Version": "6.0.1.8"},
+            "HeadsetDriver": {},
+        },
+        driver_files=["NkDev_Audio.sys", "NkDev_Hid.sys", "NkCommon.sys", "NkHelper.sys",
+                      "otheraudio.sys"],
+    )
