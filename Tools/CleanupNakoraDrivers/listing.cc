@@ -1,15 +1,26 @@
 #include "listing.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 
-constexpr size_t kBufferSize = 64 * 1024;
 constexpr unsigned char kCtrlZ = 0x1A;
 
-// Refills the buffer; false at the end of the file or on a read error.
+// Refills the buffer; false at the end of the file or on a read error. A
+// Ctrl+Z ends the file where it stands, so the buffer is cut short there.
 bool Refill(ListingStream& stream) {
-  if (stream.atEnd || stream.file == nullptr) return false;
-  stream.length = fread(stream.buffer.data(), 1, stream.buffer.size(), stream.file);
+  if (stream.atEnd || stream.file == nullptr || stream.lastBuffer) {
+    stream.atEnd = true;
+    return false;
+  }
+  unsigned char* data = stream.buffer.data();
+  stream.length = fread(data, 1, stream.buffer.size(), stream.file);
   stream.position = 0;
+  if (const void* ctrlZ = memchr(data, kCtrlZ, stream.length)) {
+    stream.length = static_cast<const unsigned char*>(ctrlZ) - data;
+    stream.lastBuffer = true;
+  }
   if (stream.length == 0) {
     stream.atEnd = true;
     return false;
@@ -17,23 +28,32 @@ bool Refill(ListingStream& stream) {
   return true;
 }
 
-// The next byte, or -1 at the end of the file; Ctrl+Z is an end of file too.
-int NextByte(ListingStream& stream) {
-  if (stream.position == stream.length && !Refill(stream)) return -1;
-  unsigned char byte = stream.buffer[stream.position];
-  if (byte == kCtrlZ) {
-    stream.atEnd = true;
-    stream.position = stream.length;
-    return -1;
-  }
-  ++stream.position;
-  return byte;
+// The first `byte` in [begin, end), or end.
+const unsigned char* FindByte(const unsigned char* begin, const unsigned char* end, int byte) {
+  const void* found = memchr(begin, byte, end - begin);
+  return found ? static_cast<const unsigned char*>(found) : end;
 }
 
-int PeekByte(ListingStream& stream) {
-  if (stream.position == stream.length && !Refill(stream)) return -1;
-  unsigned char byte = stream.buffer[stream.position];
-  return byte == kCtrlZ ? -1 : byte;
+void AppendWidened(WString& line, const unsigned char* begin, const unsigned char* end) {
+  size_t old = line.size();
+  line.resize(old + (end - begin));
+  std::copy(begin, end, &line[old]);
+}
+
+// The first `unit` in [begin, end), or end. memchr finds candidates for its
+// first byte in memory; a candidate counts only at the start of a unit.
+const char16_t* FindUnit(const char16_t* begin, const char16_t* end, char16_t unit) {
+  unsigned char firstByte;
+  memcpy(&firstByte, &unit, 1);
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(begin);
+  const unsigned char* bytesEnd = reinterpret_cast<const unsigned char*>(end);
+  while (const void* hit = memchr(bytes, firstByte, bytesEnd - bytes)) {
+    const unsigned char* at = static_cast<const unsigned char*>(hit);
+    size_t offset = at - reinterpret_cast<const unsigned char*>(begin);
+    if (offset % 2 == 0 && begin[offset / 2] == unit) return begin + offset / 2;
+    bytes = at + 1;
+  }
+  return end;
 }
 
 }  // namespace
@@ -43,7 +63,8 @@ void OpenListing(ListingStream& stream, const char* fileName) {
   stream.file = fopen(fileName, "rb");
   stream.failed = stream.file == nullptr;
   stream.atEnd = false;
-  stream.buffer.assign(stream.file ? kBufferSize : 0, 0);
+  stream.lastBuffer = false;
+  stream.buffer.assign(stream.file ? kListingBufferSize : 0, 0);
   stream.position = stream.length = 0;
 }
 
@@ -61,31 +82,40 @@ bool ReadLine(ListingStream& stream, WString& line) {
   }
   bool extracted = false;
   for (;;) {
-    // Copy the plain run of the buffer in one go; stop at the bytes that matter.
-    const unsigned char* data = stream.buffer.data();
-    size_t run = stream.position;
-    while (run < stream.length && data[run] != '\n' && data[run] != '\r' && data[run] != kCtrlZ) {
-      ++run;
-    }
-    if (run > stream.position) {
-      line.append(data + stream.position, data + run);
-      stream.position = run;
-      extracted = true;
-    }
-    int byte = NextByte(stream);
-    if (byte < 0) {
+    if (stream.position == stream.length && !Refill(stream)) {
       if (!extracted) stream.failed = true;
       return extracted;
     }
+    const unsigned char* data = stream.buffer.data();
+    const unsigned char* begin = data + stream.position;
+    const unsigned char* end = data + stream.length;
+    const unsigned char* lineFeed = FindByte(begin, end, '\n');
+    AppendWidened(line, begin, lineFeed);
     extracted = true;
-    if (byte == '\n') return true;
-    if (byte == '\r' && PeekByte(stream) == '\n') continue;
-    line.push_back(static_cast<char16_t>(byte));
+    if (lineFeed == end) {
+      stream.position = stream.length;
+      continue;
+    }
+    stream.position = lineFeed - data + 1;
+    // Text mode: a CR directly before the LF belongs to the line end. Any
+    // other CR, even one just before a Ctrl+Z, stays in the line.
+    if (!line.empty() && line.back() == u'\r') line.pop_back();
+    return true;
   }
 }
 
-size_t Find(const WString& text, const WString& needle, size_t start) {
-  return text.find(needle, start);
+size_t Find(const WString& text, std::u16string_view needle, size_t start) {
+  const size_t size = text.size(), length = needle.size();
+  if (start > size || length > size - start) return kNotFound;
+  if (length == 0) return start;
+  const char16_t* data = text.data();
+  const char16_t* last = data + (size - length) + 1;  // one past the last possible match
+  for (const char16_t* at = data + start; (at = FindUnit(at, last, needle[0])) != last; ++at) {
+    if (std::char_traits<char16_t>::compare(at + 1, needle.data() + 1, length - 1) == 0) {
+      return at - data;
+    }
+  }
+  return kNotFound;
 }
 
 WString Substring(const WString& text, size_t start, size_t count) {
@@ -102,7 +132,7 @@ void TrimSpaces(WString& text) {
   text = text.substr(first, last - first + 1);
 }
 
-size_t ReadField(const WString& line, WString& field, const WString& delimiter, size_t start) {
+size_t ReadField(const WString& line, WString& field, std::u16string_view delimiter, size_t start) {
   size_t at = Find(line, delimiter, start);
   if (at == kNotFound) return kNotFound;
   field = Substring(line, start, at - start);

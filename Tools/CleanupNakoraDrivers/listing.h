@@ -5,12 +5,17 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Names, command lines, listing lines and registry key names: UTF-16 code units.
 using WString = std::u16string;
 
 constexpr size_t kNotFound = WString::npos;
+
+// Bytes read from a listing file at a time; large reads matter for listings of
+// a hundred megabytes.
+constexpr size_t kListingBufferSize = 256 * 1024;
 
 // A listing file opened for reading in the manner of a text-mode wide stream
 // under the "C" locale: every byte becomes the character of the same value,
@@ -20,6 +25,7 @@ struct ListingStream {
   FILE* file = nullptr;
   bool failed = true;
   bool atEnd = false;
+  bool lastBuffer = false;  // the buffer ends at a Ctrl+Z
   std::vector<unsigned char> buffer;
   size_t position = 0;
   size_t length = 0;
@@ -33,14 +39,14 @@ void CloseListing(ListingStream& stream);
 // end of the file. True when at least one character, LF included, was taken.
 bool ReadLine(ListingStream& stream, WString& line);
 
-size_t Find(const WString& text, const WString& needle, size_t start = 0);
+size_t Find(const WString& text, std::u16string_view needle, size_t start = 0);
 WString Substring(const WString& text, size_t start, size_t count = kNotFound);
 // Strips U+0020 only: tabs, CRs and U+00A0 stay.
 void TrimSpaces(WString& text);
 // Sets `field` to the trimmed text from `start` up to `delimiter` and returns
 // the delimiter's index; when there is none, returns kNotFound and leaves
 // `field` as it was.
-size_t ReadField(const WString& line, WString& field, const WString& delimiter, size_t start);
+size_t ReadField(const WString& line, WString& field, std::u16string_view delimiter, size_t start);
 
 // Byte-per-character conversions, the same mapping the listing stream uses.
 WString WidenBytes(const std::string& bytes);

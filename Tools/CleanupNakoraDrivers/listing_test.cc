@@ -52,12 +52,19 @@ TEST_F(ListingTest, ReadsLinesByteForCharacter) {
 
 TEST_F(ListingTest, LinesLongerThanTheBufferAndCrlfAcrossItsEdge) {
   // A CR at the end of one buffer and its LF at the start of the next.
-  std::string first(64 * 1024 - 1, 'x');
-  WriteFile("long.txt", first + "\r\n" + std::string(200000, 'y') + "\n");
+  std::string first(kListingBufferSize - 1, 'x');
+  std::string second(3 * kListingBufferSize, 'y');
+  WriteFile("long.txt", first + "\r\n" + second + "\r\r\n");
   std::vector<WString> lines = ReadAll("long.txt");
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0], WString(first.size(), u'x'));
-  EXPECT_EQ(lines[1], WString(200000, u'y'));
+  EXPECT_EQ(lines[1], WString(second.size(), u'y') + u"\r");
+
+  // A Ctrl+Z in a later buffer still ends the file there.
+  WriteFile("late.txt", std::string(kListingBufferSize + 5, 'z') + "\x1A" "after\n");
+  lines = ReadAll("late.txt");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].size(), kListingBufferSize + 5);
 }
 
 TEST_F(ListingTest, MissingFileGivesNoLines) {
