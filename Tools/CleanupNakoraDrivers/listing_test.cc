@@ -119,6 +119,24 @@ TEST(TextTest, TrimSpaces) {
 }
 
 TEST(TextTest, FindAndSubstring) {
+  struct Case {
+    WString text, needle;
+    size_t start, result;
+  };
+  const Case cases[] = {
+      {u"\u4E4E", u"N", 0, kNotFound},  // the byte of 'N' inside other units
+      {u"\u4E00N", u"N", 0, 1},
+      {u"\u004E\u4E00", u"N\u4E00", 0, 0},
+      {u"NNakora", u"Nakora", 0, 1},
+      {u"Nakor", u"Nakora", 0, kNotFound},
+      {u"abc", u"", 3, 3},
+      {u"abc", u"", 4, kNotFound},
+      {WString(u"a\0b", 3), WString(u"\0b", 2), 0, 1},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Find(c.text, c.needle, c.start), c.result);
+    EXPECT_EQ(Find(c.text, c.needle, c.start), c.text.find(c.needle, c.start));
+  }
   EXPECT_EQ(Find(u"abcabc", u"bc"), 1u);
   EXPECT_EQ(Find(u"abcabc", u"bc", 2), 4u);
   EXPECT_EQ(Find(u"abc", u"C"), kNotFound) << "case-sensitive";
