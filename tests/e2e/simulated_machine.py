@@ -8,6 +8,7 @@ starts from a machine laid out anew.
 """
 
 import dataclasses
+import fcntl
 import os
 import shutil
 import subprocess
@@ -123,6 +124,10 @@ class Prefix:
         self.standins = {"devcon.exe": devcon or os.environ["NK_DEVCON"],
                          "dism.exe": dism or os.environ["NK_DISM"]}
         self.path = os.environ["WINEPREFIX"]
+        # One machine, one run at a time, also across separate ctest runs.
+        os.makedirs(os.path.dirname(self.path), exist_ok=True)
+        self.lock = open(self.path + ".machine-lock", "w")
+        fcntl.flock(self.lock, fcntl.LOCK_EX)
         self.system32 = os.path.join(self.path, "drive_c", "windows", "system32")
         self.drivers_dir = os.path.join(self.system32, "drivers")
         self.wine(["cmd", "/C", "exit"], check=True)
@@ -140,6 +145,7 @@ class Prefix:
 
     def close(self):
         self.scratch.cleanup()
+        self.lock.close()
 
     def wine(self, args, cwd=None, env=None, check=False):
         # Only stdout is the tool's report. Wine's background processes hold
