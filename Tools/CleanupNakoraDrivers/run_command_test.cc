@@ -10,6 +10,10 @@
 #include <iterator>
 #include <string>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
 
 // Where the probe program lies, as this platform names paths.
@@ -117,6 +121,20 @@ TEST_F(RunCommandTest, MissingProgramPrintsOneLaunchFailureAndGivesMinusOne) {
 #endif
   EXPECT_EQ(ReadLog(log_.c_str()), "") << "nothing ran";
 }
+
+#ifdef _WIN32
+TEST(ReportLaunchFailureTest, ErrorWithoutSystemTextStillPrintsItsLine) {
+  // An application-defined code: the system has no text for it and allocates nothing.
+  const DWORD code = 0x20000000 | 4242;
+  ::testing::internal::CaptureStdout();
+  SetLastError(code);
+  ReportLaunchFailure();
+  fflush(stdout);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+            "\t \t Failed to launch process Error Code 536875154: "
+            "(no system text for this error)\n");
+}
+#endif
 
 TEST_F(RunCommandTest, FindsABareProgramName) {
   std::string output;
