@@ -31,14 +31,15 @@ bool ExemptByLibrary(const std::string& line) {
   unsigned int id = 0;
   sscanf(line.c_str() + at, "PID_%04X", &id);
   int32_t value = static_cast<int32_t>(id);
-  return value != 0 && std::find(std::begin(ExemptProductIds), std::end(ExemptProductIds),
-                                 value) != std::end(ExemptProductIds);
+  return value != 0 && std::find(std::begin(ExemptProductIds), std::end(ExemptProductIds), value) !=
+                           std::end(ExemptProductIds);
 }
 
 void Check(const std::vector<std::string>& lines, bool audio) {
   std::vector<WString> expected;
   for (const std::string& line : lines) {
-    if (audio && line.find("Nakora") == std::string::npos && line.find("QVA") == std::string::npos) {
+    if (audio && line.find("Nakora") == std::string::npos &&
+        line.find("QVA") == std::string::npos) {
       continue;
     }
     // sscanf stops at a NUL; so does the ID's own scan, which never crosses one.

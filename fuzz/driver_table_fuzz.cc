@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (columns.size() < 5) continue;
     const std::string& provider = columns[4];
-    if (!Contains(provider, "Nakora") && !Contains(provider, "QVA") && !Contains(provider, "C-MEDIA")) {
+    if (!Contains(provider, "Nakora") && !Contains(provider, "QVA") &&
+        !Contains(provider, "C-MEDIA")) {
       continue;
     }
     if (VendorName(columns[1])) expected.push_back(Widen(" -f /dp_delete " + columns[0]));

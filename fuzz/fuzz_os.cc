@@ -57,7 +57,8 @@ std::vector<std::string> OracleLines(const uint8_t* data, size_t size) {
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);
-    std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    std::string line =
+        text.substr(start, end == std::string::npos ? std::string::npos : end - start);
     if (end != std::string::npos && !line.empty() && line.back() == '\r') line.pop_back();
     lines.push_back(line);
     if (end == std::string::npos) break;

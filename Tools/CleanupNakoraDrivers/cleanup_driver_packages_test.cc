@@ -12,19 +12,19 @@ TEST(IsVendorInfNameTest, Rules) {
     bool vendor;
   };
   const Case cases[] = {
-      {u"nkdev.inf", true},           // nk ... dev
-      {u"devicenk.inf", true},        // either order
+      {u"nkdev.inf", true},     // nk ... dev
+      {u"devicenk.inf", true},  // either order
       {u"nk_usb_dev_filter.inf", true},
-      {u"nkaudio.inf", false},        // nk without dev
-      {u"usbdev.inf", false},         // dev without nk
+      {u"nkaudio.inf", false},  // nk without dev
+      {u"usbdev.inf", false},   // dev without nk
       {u"nakora_hid.inf", true},
-      {u"Nakora_hid.inf", false},     // exact case only
+      {u"Nakora_hid.inf", false},  // exact case only
       {u"Nkdev.inf", false},
-      {u"nkcommon.inf", true},        // also list entry 1
+      {u"nkcommon.inf", true},  // also list entry 1
       {u"nakoramixer.inf", true},
       {u"qvavad.inf", true},
       {u"qvavad2.inf", true},
-      {u"oem_qvavad.inf_x", true},    // contained anywhere
+      {u"oem_qvavad.inf_x", true},  // contained anywhere
       {u"QVAVAD.INF", false},
       {u"qvavad.INF", false},
       {u"cmaudio.inf", false},
@@ -48,9 +48,11 @@ TEST(HasProviderWordTest, CaseSensitiveWords) {
 // A table row as dism /format:table prints it.
 std::string Row(const std::string& published, const std::string& original,
                 const std::string& provider) {
-  auto pad = [](std::string s, size_t n) { return s.size() < n ? s + std::string(n - s.size(), ' ') : s; };
-  return pad(published, 14) + " | " + pad(original, 18) + " | No    | MEDIA  | " + pad(provider, 20) +
-         " | 5/12/2023  | 6.0.1.8\r\n";
+  auto pad = [](std::string s, size_t n) {
+    return s.size() < n ? s + std::string(n - s.size(), ' ') : s;
+  };
+  return pad(published, 14) + " | " + pad(original, 18) + " | No    | MEDIA  | " +
+         pad(provider, 20) + " | 5/12/2023  | 6.0.1.8\r\n";
 }
 
 using CleanupDriverPackagesTest = PhaseTest;
@@ -82,9 +84,10 @@ TEST_F(CleanupDriverPackagesTest, TableDecisions) {
       {"bare five bars", "a.inf|nkdev||||\n", "", u""},
       {"empty columns, provider qualifies", "|nkdev.inf|||Nakora|\n",
        "\t Nakora INF:  (nkdev.inf) - Removed\n", u" -f /dp_delete "},
-      {"header line", "Published Name | Original File Name | Inbox | Class Name | Provider Name |\n",
-       "", u""},
-      {"rule line", "-------------- | ------------------ | ----- | ------ | -----------\n", "", u""},
+      {"header line",
+       "Published Name | Original File Name | Inbox | Class Name | Provider Name |\n", "", u""},
+      {"rule line", "-------------- | ------------------ | ----- | ------ | -----------\n", "",
+       u""},
   };
   for (const Case& c : cases) {
     Fake() = FakeOs();

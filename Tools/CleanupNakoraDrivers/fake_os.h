@@ -2,14 +2,14 @@
 // runner with scripted exit codes, and an in-memory installer key.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "listing.h"
 
@@ -34,7 +34,7 @@ struct FakeOs {
   bool parentExists = false;
   std::vector<WString> subkeys;
   std::set<WString> undeletable;
-  int64_t enumFailsAt = -1;   // index at which enumeration returns an error
+  int64_t enumFailsAt = -1;                // index at which enumeration returns an error
   std::vector<std::string> registryCalls;  // "open", "enum 0", "delete Name", "close"
 };
 

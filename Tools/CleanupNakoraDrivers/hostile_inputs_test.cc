@@ -52,7 +52,8 @@ TEST_F(HostileInputTest, HugeLineWithoutLineFeedIsReadInLinearTime) {
 TEST_F(HostileInputTest, AMillionLines) {
   std::string listing;
   for (int i = 0; i < 1000000; ++i) {
-    listing += "SWD\\MMDEVAPI\\{0.0.0.00000000}.{" + std::to_string(i) + "}: Speakers (Realtek)\r\n";
+    listing +=
+        "SWD\\MMDEVAPI\\{0.0.0.00000000}.{" + std::to_string(i) + "}: Speakers (Realtek)\r\n";
   }
   listing += "SWD\\MMDEVAPI\\{last}: Nakora Speakers";
   WriteFile("audiodevicelist.txt", listing);
@@ -84,15 +85,15 @@ TEST_F(HostileInputTest, RandomBinaryThroughEveryListingPhase) {
 TEST_F(HostileInputTest, TableLinesWithTooFewBarsOrEmptyColumns) {
   std::string table;
   const char* rows[] = {
-      "oem1.inf nkdev.inf Nakora",              // no bar
-      "oem1.inf | nkdev.inf",                   // one
-      "oem1.inf | nkdev.inf | No",              // two
-      "oem1.inf | nkdev.inf | No | MEDIA",      // three
+      "oem1.inf nkdev.inf Nakora",                   // no bar
+      "oem1.inf | nkdev.inf",                        // one
+      "oem1.inf | nkdev.inf | No",                   // two
+      "oem1.inf | nkdev.inf | No | MEDIA",           // three
       "oem1.inf | nkdev.inf | No | MEDIA | Nakora",  // four: provider without a bar after it
-      "|||||",                                  // five, all empty, no .inf
-      ".inf|||||",                              // five, provider empty
-      "oem2.inf||||Nakora|",                    // original name empty
-      "   |  nkdev.inf  |  |  |  Nakora  |",     // published name empty
+      "|||||",                                       // five, all empty, no .inf
+      ".inf|||||",                                   // five, provider empty
+      "oem2.inf||||Nakora|",                         // original name empty
+      "   |  nkdev.inf  |  |  |  Nakora  |",         // published name empty
   };
   for (const char* row : rows) table += std::string(row) + "\r\n";
   WriteFile("driverlist.txt", table);

@@ -11,10 +11,9 @@ TEST(IsInstallerKeyNameTest, CaseSensitiveWords) {
     bool installer;
   };
   const Case cases[] = {
-      {u"NkDrvSetup", true}, {u"AudioDriver", true}, {u"Drivers", true},
-      {u"XDrvX", true},      {u"drv", false},        {u"DRIVER", false},
-      {u"driver", false},    {u"DRV", false},        {u"Settings", false},
-      {u"", false},
+      {u"NkDrvSetup", true}, {u"AudioDriver", true}, {u"Drivers", true}, {u"XDrvX", true},
+      {u"drv", false},       {u"DRIVER", false},     {u"driver", false}, {u"DRV", false},
+      {u"Settings", false},  {u"", false},
   };
   for (const Case& c : cases) EXPECT_EQ(IsInstallerKeyName(c.name), c.installer);
 }
@@ -26,9 +25,9 @@ TEST_F(CleanupInstallerRegistryTest, EnumeratesFullyBeforeDeleting) {
   // Adjacent qualifying keys: deleting during enumeration would skip DrvB.
   Fake().subkeys = {u"DrvA", u"DrvB", u"Settings", u"UsbDriver"};
   EXPECT_EQ(Run(CleanupInstallerRegistry), "Removing driver installer registry...\n");
-  std::vector<std::string> want = {"open",        "enum 0",      "enum 1",        "enum 2",
-                                   "enum 3",      "enum 4",      "delete DrvA",   "delete DrvB",
-                                   "delete UsbDriver", "close"};
+  std::vector<std::string> want = {
+      "open",   "enum 0",      "enum 1",      "enum 2",           "enum 3",
+      "enum 4", "delete DrvA", "delete DrvB", "delete UsbDriver", "close"};
   EXPECT_EQ(Fake().registryCalls, want);
   EXPECT_EQ(Fake().subkeys, std::vector<WString>{u"Settings"});
 }
@@ -46,15 +45,35 @@ TEST_F(CleanupInstallerRegistryTest, Outcomes) {
   const Case cases[] = {
       {"no parent key", false, {u"DrvA"}, {}, -1, "", {u"DrvA"}},
       {"no subkeys", true, {}, {}, -1, "", {}},
-      {"failed deletion reported, others go on", true, {u"DrvA", u"DrvB"}, {u"DrvA"}, -1,
-       "\t Error deleting registry : Software\\Nakora\\DrvA\n", {u"DrvA"}},
-      {"enumeration error keeps what was collected", true, {u"DrvA", u"DrvB"}, {}, 1, "",
+      {"failed deletion reported, others go on",
+       true,
+       {u"DrvA", u"DrvB"},
+       {u"DrvA"},
+       -1,
+       "\t Error deleting registry : Software\\Nakora\\DrvA\n",
+       {u"DrvA"}},
+      {"enumeration error keeps what was collected",
+       true,
+       {u"DrvA", u"DrvB"},
+       {},
+       1,
+       "",
        {u"DrvB"}},
-      {"name above U+00FF printed as ?", true, {u"Drv\u0416\u00E9"}, {u"Drv\u0416\u00E9"}, -1,
-       "\t Error deleting registry : Software\\Nakora\\Drv?\xE9\n", {u"Drv\u0416\u00E9"}},
+      {"name above U+00FF printed as ?",
+       true,
+       {u"Drv\u0416\u00E9"},
+       {u"Drv\u0416\u00E9"},
+       -1,
+       "\t Error deleting registry : Software\\Nakora\\Drv?\xE9\n",
+       {u"Drv\u0416\u00E9"}},
       {"longest name that fits", true, {u"Drv" + WString(256, u'x')}, {}, -1, "", {}},
-      {"name too long ends the enumeration", true, {u"Drv" + WString(257, u'x'), u"DrvB"}, {}, -1,
-       "", {u"Drv" + WString(257, u'x'), u"DrvB"}},
+      {"name too long ends the enumeration",
+       true,
+       {u"Drv" + WString(257, u'x'), u"DrvB"},
+       {},
+       -1,
+       "",
+       {u"Drv" + WString(257, u'x'), u"DrvB"}},
   };
   for (const Case& c : cases) {
     Fake() = FakeOs();

@@ -36,13 +36,22 @@ TEST_F(ListingTest, ReadsLinesByteForCharacter) {
       {"CR CR LF keeps one CR", "a\r\r\n", {u"a\r"}},
       {"last line without LF", "one\ntwo", {u"one", u"two"}},
       {"empty lines between LFs", "\n\nx\n", {u"", u"", u"x"}},
-      {"Ctrl+Z ends the file", "a\nbc\x1A" "d\nlost\n", {u"a", u"bc"}},
-      {"Ctrl+Z first gives nothing", "\x1A" "after\n", {}},
+      {"Ctrl+Z ends the file",
+       "a\nbc\x1A"
+       "d\nlost\n",
+       {u"a", u"bc"}},
+      {"Ctrl+Z first gives nothing",
+       "\x1A"
+       "after\n",
+       {}},
       {"Ctrl+Z after CR keeps the CR", "a\r\x1A", {u"a\r"}},
       {"NUL stays in the line", std::string("a\0b\n", 4), {WString(u"a\0b", 3)}},
       {"high bytes map to the same value", "caf\xE9\xFF\x80\n", {u"caf\u00E9\u00FF\u0080"}},
       {"BOM is not special", "\xEF\xBB\xBFid\n", {u"\u00EF\u00BB\u00BFid"}},
-      {"UTF-16 BOM is bytes too", "\xFF\xFE" "a\n", {u"\u00FF\u00FEa"}},
+      {"UTF-16 BOM is bytes too",
+       "\xFF\xFE"
+       "a\n",
+       {u"\u00FF\u00FEa"}},
   };
   for (const Case& c : cases) {
     WriteFile("listing.txt", c.bytes);
@@ -61,7 +70,9 @@ TEST_F(ListingTest, LinesLongerThanTheBufferAndCrlfAcrossItsEdge) {
   EXPECT_EQ(lines[1], WString(second.size(), u'y') + u"\r");
 
   // A Ctrl+Z in a later buffer still ends the file there.
-  WriteFile("late.txt", std::string(kListingBufferSize + 5, 'z') + "\x1A" "after\n");
+  WriteFile("late.txt", std::string(kListingBufferSize + 5, 'z') +
+                            "\x1A"
+                            "after\n");
   lines = ReadAll("late.txt");
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].size(), kListingBufferSize + 5);
@@ -104,12 +115,8 @@ TEST(TextTest, TrimSpaces) {
     WString in, out;
   };
   const Case cases[] = {
-      {u"", u""},
-      {u"    ", u""},
-      {u"\ta ", u"\ta"},
-      {u"  a b  ", u"a b"},
-      {u"\r x \r", u"\r x \r"},
-      {u"\u00A0x\u00A0", u"\u00A0x\u00A0"},
+      {u"", u""},           {u"    ", u""},           {u"\ta ", u"\ta"},
+      {u"  a b  ", u"a b"}, {u"\r x \r", u"\r x \r"}, {u"\u00A0x\u00A0", u"\u00A0x\u00A0"},
   };
   for (const Case& c : cases) {
     WString text = c.in;

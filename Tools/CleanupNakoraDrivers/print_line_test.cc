@@ -22,7 +22,8 @@ TEST(PrintLineTest, Conversions) {
                                                 u"The system cannot find the file specified.\r\n"}),
        "\t \t Failed to launch process Error Code 2: The system cannot find the file "
        "specified.\r\n\n"},
-      {"two wide", FormatLine("\t Error deleting registry : %S\\%S\n", {u"Software\\Nakora", u"DrvA"}),
+      {"two wide",
+       FormatLine("\t Error deleting registry : %S\\%S\n", {u"Software\\Nakora", u"DrvA"}),
        "\t Error deleting registry : Software\\Nakora\\DrvA\n"},
   };
   for (const Case& c : cases) EXPECT_EQ(c.got, c.want) << c.name;

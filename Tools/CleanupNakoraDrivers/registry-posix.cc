@@ -53,8 +53,15 @@ std::u16string FromUtf8(const std::string& text) {
   std::u16string out;
   for (size_t i = 0; i < text.size();) {
     unsigned char lead = text[i];
-    int extra = lead < 0x80 ? 0 : (lead >> 5) == 6 ? 1 : (lead >> 4) == 14 ? 2 : (lead >> 3) == 30 ? 3 : -1;
-    uint32_t c = extra == 0 ? lead : extra == 1 ? lead & 0x1F : extra == 2 ? lead & 0x0F : lead & 0x07;
+    int extra = lead < 0x80         ? 0
+                : (lead >> 5) == 6  ? 1
+                : (lead >> 4) == 14 ? 2
+                : (lead >> 3) == 30 ? 3
+                                    : -1;
+    uint32_t c = extra == 0   ? lead
+                 : extra == 1 ? lead & 0x1F
+                 : extra == 2 ? lead & 0x0F
+                              : lead & 0x07;
     bool ok = extra >= 0;
     for (int k = 1; ok && k <= extra; ++k) {
       if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {

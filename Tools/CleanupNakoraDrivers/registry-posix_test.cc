@@ -50,7 +50,9 @@ TEST_F(RegistryStandInTest, OpenFailsWithoutTheKeyOrTheRoot) {
 }
 
 TEST_F(RegistryStandInTest, EnumeratesSubkeysCaseInsensitivelyAndNotValues) {
-  for (const char* name : {"beta", "Alpha", "DrvC", "caf\xC3\xA9", "\xD0\x96" "Drv"}) {
+  for (const char* name : {"beta", "Alpha", "DrvC", "caf\xC3\xA9",
+                           "\xD0\x96"
+                           "Drv"}) {
     fs::create_directories(Parent() / name);
   }
   std::ofstream(Parent() / "InstallPath");  // a value

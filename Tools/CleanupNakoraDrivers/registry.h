@@ -7,11 +7,11 @@
 using RegistryKey = void*;
 
 constexpr int32_t kRegistryOk = 0;
-constexpr int32_t kRegistryNotFound = 2;      // ERROR_FILE_NOT_FOUND
-constexpr int32_t kRegistryAccessDenied = 5;  // ERROR_ACCESS_DENIED
-constexpr int32_t kRegistryBadName = 87;      // ERROR_INVALID_PARAMETER
-constexpr int32_t kRegistryMoreData = 234;    // ERROR_MORE_DATA
-constexpr int32_t kRegistryNoMoreItems = 259; // ERROR_NO_MORE_ITEMS
+constexpr int32_t kRegistryNotFound = 2;       // ERROR_FILE_NOT_FOUND
+constexpr int32_t kRegistryAccessDenied = 5;   // ERROR_ACCESS_DENIED
+constexpr int32_t kRegistryBadName = 87;       // ERROR_INVALID_PARAMETER
+constexpr int32_t kRegistryMoreData = 234;     // ERROR_MORE_DATA
+constexpr int32_t kRegistryNoMoreItems = 259;  // ERROR_NO_MORE_ITEMS
 
 // Opens HKLM\<subKey> with full access.
 int32_t RegistryOpenKey(const char16_t* subKey, RegistryKey* key);

@@ -17,7 +17,8 @@ TEST_F(RemoveAudioDevicesTest, EndpointWordsDecide) {
   };
   const Case cases[] = {
       {"maker's name", "SWD\\MMDEVAPI\\{0.0.0.00000000}.{A1}: Speakers (Nakora HS70)\n",
-       "\t Removed :  Speakers (Nakora HS70)\n", u" -f remove @SWD\\MMDEVAPI\\{0.0.0.00000000}.{A1}"},
+       "\t Removed :  Speakers (Nakora HS70)\n",
+       u" -f remove @SWD\\MMDEVAPI\\{0.0.0.00000000}.{A1}"},
       {"small letters only", "SWD\\MMDEVAPI\\{A2}: Speakers (nakora HS70)\n", "", u""},
       {"capitals only", "SWD\\MMDEVAPI\\{A3}: NAKORA Mic\n", "", u""},
       {"brand word with another maker", "SWD\\MMDEVAPI\\{A4}: Realtek QVA Virtual 7.1\n",
@@ -41,7 +42,8 @@ TEST_F(RemoveAudioDevicesTest, EndpointWordsDecide) {
 }
 
 TEST_F(RemoveAudioDevicesTest, FailedListingOrRemoval) {
-  WriteFile("audiodevicelist.txt", "SWD\\MMDEVAPI\\{B1}: Nakora Mic\nSWD\\MMDEVAPI\\{B2}: QVA Out\n");
+  WriteFile("audiodevicelist.txt",
+            "SWD\\MMDEVAPI\\{B1}: Nakora Mic\nSWD\\MMDEVAPI\\{B2}: QVA Out\n");
   Fake().exitCodes[u" -f remove @SWD\\MMDEVAPI\\{B1}"] = 2;
   EXPECT_EQ(Run(RemoveAudioDevices),
             "Removing audio devices...\n"

@@ -34,9 +34,9 @@ TEST(ReadProductIdTest, ScansLikeHexWidthFour) {
       {"PID_", 0},
       {"PID_7", 7},
       {"PID_07&", 7},
-      {"PID_ 00F", 0x00F},    // leading white space is skipped, not counted
+      {"PID_ 00F", 0x00F},  // leading white space is skipped, not counted
       {"PID_\t12345", 0x1234},
-      {"PID_0x1F", 0x1F},     // the prefix counts toward the width
+      {"PID_0x1F", 0x1F},  // the prefix counts toward the width
       {"PID_0x12345", 0x12},
       {"PID_+123", 0x123},
       {"PID_-001", -1},
@@ -104,13 +104,21 @@ TEST_F(RemoveDevicesTest, LineDecisions) {
       {"exempt product ID passes in silence", "USB\\VID_E7A9&PID_0001\\1: Receiver\n", "", {}},
       {"exempt ID anywhere on the line", "X:desc PID_C01D\n", "", {}},
       {"five hex digits read as four", "USB\\VID_E7A9&PID_00011\\1: Receiver\n", "", {}},
-      {"first PID_ only", "A&PID_0A00&PID_0001:d\n", "\t Removed : d\n", {u" -f remove @A&PID_0A00&PID_0001"}},
+      {"first PID_ only",
+       "A&PID_0A00&PID_0001:d\n",
+       "\t Removed : d\n",
+       {u" -f remove @A&PID_0A00&PID_0001"}},
       {"no hex digit: removed", "USB\\PID_G:d\n", "\t Removed : d\n", {u" -f remove @USB\\PID_G"}},
       {"no colon", "USB\\VID_E7A9&PID_0A00\\1 Keyboard\n", "", {}},
       {"colon first: empty ID", ": desc\n", "\t Removed :  desc\n", {u" -f remove @"}},
       {"second colon in the description", "A:b:c\n", "\t Removed : b:c\n", {u" -f remove @A"}},
-      {"high byte printed as that byte", "A: Caf\xE9\n", "\t Removed :  Caf\xE9\n", {u" -f remove @A"}},
-      {"NUL in description ends the print", std::string("A: x\0y\n", 7), "\t Removed :  x\n",
+      {"high byte printed as that byte",
+       "A: Caf\xE9\n",
+       "\t Removed :  Caf\xE9\n",
+       {u" -f remove @A"}},
+      {"NUL in description ends the print",
+       std::string("A: x\0y\n", 7),
+       "\t Removed :  x\n",
        {u" -f remove @A"}},
       // devcon would widen these: never handed over, reported as failed.
       {"wildcard", "USB\\VID_E7A9*: Everything\n", "\t !!! Remove FAILED :  Everything\n", {}},

@@ -35,7 +35,7 @@ TEST(IsSafeInstanceIdTest, RejectsWhatDevconWouldWiden) {
   const Case cases[] = {
       {u"USB\\VID_E7A9&PID_0A01\\5&2F1A&0&1", true},
       {u"USB\\VID_E7A9&PID_0A01\\1          ", true},  // column padding
-      {u"", true},                                  // a line beginning with a colon
+      {u"", true},                                     // a line beginning with a colon
       {u"   ", true},
       {u"SWD\\MMDEVAPI\\{0.0.0.00000000}.{4B1C}", true},
       {u"USB\\VID_E7A9*", false},

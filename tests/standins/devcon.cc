@@ -26,8 +26,9 @@ std::string Trim(const std::string& text) {
 bool Matches(const char* pattern, const char* text) {
   if (*pattern == '*') return Matches(pattern + 1, text) || (*text && Matches(pattern, text + 1));
   if (!*pattern) return !*text;
-  return *text && toupper(static_cast<unsigned char>(*pattern)) ==
-                      toupper(static_cast<unsigned char>(*text)) &&
+  return *text &&
+         toupper(static_cast<unsigned char>(*pattern)) ==
+             toupper(static_cast<unsigned char>(*text)) &&
          Matches(pattern + 1, text + 1);
 }
 

@@ -12,9 +12,8 @@
 namespace {
 
 std::string DriverTable() {
-  std::vector<std::vector<std::string>> rows = {
-      {"Published Name", "Original File Name", "Inbox", "Class Name", "Provider Name", "Date",
-       "Version"}};
+  std::vector<std::vector<std::string>> rows = {{"Published Name", "Original File Name", "Inbox",
+                                                 "Class Name", "Provider Name", "Date", "Version"}};
   for (const auto& record : ReadRecords("drivers.txt")) rows.push_back(record);
   for (auto& row : rows) row.resize(7);
   size_t width[7] = {};
