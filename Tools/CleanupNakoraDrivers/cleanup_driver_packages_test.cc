@@ -31,7 +31,7 @@ TEST(IsVendorInfNameTest, Rules) {
       {u"", false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(IsVendorInfName(c.name), c.vendor) << std::string(c.name.begin(), c.name.end());
+    EXPECT_EQ(IsVendorInfName(c.name), c.vendor) << N(c.name);
   }
 }
 

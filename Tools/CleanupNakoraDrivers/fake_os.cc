@@ -15,6 +15,12 @@ FakeOs& Fake() {
 
 WString W(const std::string& bytes) { return WidenBytes(bytes); }
 
+std::string N(const WString& text) {
+  std::string bytes;
+  for (char16_t c : text) bytes += c <= 0xFF ? static_cast<char>(c) : '?';
+  return bytes;
+}
+
 int32_t RunCommand(const WString& program, const WString& parameters) {
   FakeOs& fake = Fake();
   fake.commands.push_back({program, parameters});
@@ -47,8 +53,7 @@ int32_t RegistryEnumKey(RegistryKey, uint32_t index, char16_t* name, uint32_t si
 int32_t RegistryDeleteTree(RegistryKey, const char16_t* subKey) {
   FakeOs& fake = Fake();
   WString name = subKey;
-  std::string narrow(name.begin(), name.end());
-  fake.registryCalls.push_back("delete " + narrow);
+  fake.registryCalls.push_back("delete " + N(name));
   if (fake.undeletable.count(name)) return kRegistryAccessDenied;
   for (auto it = fake.subkeys.begin(); it != fake.subkeys.end(); ++it) {
     if (*it == name) {

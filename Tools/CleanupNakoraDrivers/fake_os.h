@@ -56,5 +56,7 @@ class PhaseTest : public ::testing::Test {
   std::string directory_;
 };
 
-// Narrow test text to a wide string, byte for character.
+// Narrow test text to a wide string, byte for character, and back for messages
+// (anything above U+00FF as '?').
 WString W(const std::string& bytes);
+std::string N(const WString& text);

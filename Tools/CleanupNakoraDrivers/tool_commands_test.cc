@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "fake_os.h"
+
 namespace {
 
 TEST(SplitDeviceLineTest, CutsAtTheFirstColonUntrimmed) {
@@ -48,7 +50,7 @@ TEST(IsSafeInstanceIdTest, RejectsWhatDevconWouldWiden) {
       {WString(u"USB\\VID\0X", 9), false},  // would cut the command line short
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(IsSafeInstanceId(c.id), c.safe) << std::string(c.id.begin(), c.id.end());
+    EXPECT_EQ(IsSafeInstanceId(c.id), c.safe) << N(c.id);
   }
 }
 
