@@ -1,5 +1,7 @@
-#include <shellapi.h>
+// windows.h first: shellapi.h relies on its types.
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include "print_line.h"
 #include "run_command.h"
