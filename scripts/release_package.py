@@ -1,0 +1,130 @@
+"""The release package: CleanupNakoraDrivers-<version>-win64.zip.
+
+    release_package.py make EXE OUT_DIR    writes the zip and its .sha256 into OUT_DIR
+    release_package.py verify ZIP DEST     unpacks ZIP into DEST and checks it
+
+The zip holds the executable, the administrator's guide (README.txt, made from
+the part of README.md between the guide markers, plain text with CRLF line
+ends) and SHA256SUMS. Entry order, time stamps (SOURCE_DATE_EPOCH), permissions
+and compression are fixed, so equal inputs give equal bytes.
+"""
+
+import hashlib
+import os
+import re
+import sys
+import time
+import zipfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+EXE = "CleanupNakoraDrivers.exe"
+GUIDE = "README.txt"
+SUMS = "SHA256SUMS"
+ENTRIES = (EXE, GUIDE, SUMS)
+GUIDE_BEGINS = "<!-- guide begins -->"
+GUIDE_ENDS = "<!-- guide ends -->"
+
+
+def version():
+    with open(os.path.join(ROOT, "CMakeLists.txt")) as f:
+        major, minor = re.search(r"project\(\S+ VERSION (\d+)\.(\d+)", f.read()).groups()
+    return f"{major}.{minor}"
+
+
+def zip_name():
+    return f"CleanupNakoraDrivers-{version()}-win64.zip"
+
+
+def guide_text(readme):
+    """The guide part of README.md as plain text with CRLF line ends."""
+    start = readme.index(GUIDE_BEGINS) + len(GUIDE_BEGINS)
+    markdown = readme[start : readme.index(GUIDE_ENDS)].strip("\n")
+    title = f"CleanupNakoraDrivers {version()} for 64-bit Windows: administrator's guide"
+    lines = [title, "=" * len(title), ""]
+    in_code = False
+    for line in markdown.split("\n"):
+        if line.strip().startswith("```"):
+            in_code = not in_code
+            continue
+        if in_code:
+            lines.append("    " + line if line.strip() else "")
+            continue
+        if line.startswith("## "):
+            heading = line[3:]
+            lines += [heading, "-" * len(heading)]
+            continue
+        line = re.sub(r"\*\*(.+?)\*\*", r"\1", line).replace("`", "")
+        lines.append(line.rstrip())
+    assert not in_code, "unterminated code block in the guide"
+    return "\r\n".join(lines).encode("ascii") + b"\r\n"
+
+
+def sha256(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def sums_text(files):
+    return b"".join(f"{sha256(data)}  {name}\r\n".encode() for name, data in files)
+
+
+def dos_time(epoch):
+    # A zip entry cannot say anything before 1980.
+    return time.gmtime(max(epoch, 315532800))[:6]
+
+
+def make(exe_path, out_dir):
+    epoch = int(os.environ["SOURCE_DATE_EPOCH"])
+    with open(exe_path, "rb") as f:
+        exe = f.read()
+    with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as f:
+        guide = guide_text(f.read())
+    files = [(EXE, exe), (GUIDE, guide)]
+    files.append((SUMS, sums_text(files)))
+
+    os.makedirs(out_dir, exist_ok=True)
+    path = os.path.join(out_dir, zip_name())
+    with zipfile.ZipFile(path, "w") as archive:
+        for name, data in files:
+            entry = zipfile.ZipInfo(name, date_time=dos_time(epoch))
+            entry.compress_type = zipfile.ZIP_DEFLATED
+            entry.create_system = 3  # Unix, so that the mode below is what it says
+            entry.external_attr = 0o100644 << 16
+            archive.writestr(entry, data, compresslevel=9)
+    with open(path, "rb") as f:
+        digest = sha256(f.read())
+    with open(path + ".sha256", "w", newline="\n") as f:
+        f.write(f"{digest}  {zip_name()}\n")
+    print(f"{path}\n{digest}")
+
+
+def verify(zip_path, dest):
+    """Unpacks the package as an administrator would and checks what they get."""
+    with zipfile.ZipFile(zip_path) as archive:
+        names = archive.namelist()
+        if tuple(names) != ENTRIES:
+            sys.exit(f"{zip_path}: holds {names}, expected {list(ENTRIES)}")
+        archive.extractall(dest)
+    files = {}
+    for name in ENTRIES:
+        with open(os.path.join(dest, name), "rb") as f:
+            files[name] = f.read()
+    problems = []
+    if sums_text([(EXE, files[EXE]), (GUIDE, files[GUIDE])]) != files[SUMS]:
+        problems.append(f"{SUMS} does not match the files")
+    if not files[EXE].startswith(b"MZ"):
+        problems.append(f"{EXE} is not a Windows executable")
+    guide = files[GUIDE]
+    if b"\n" in guide.replace(b"\r\n", b"") or b"\r" in guide.replace(b"\r\n", b""):
+        problems.append(f"{GUIDE} has line ends other than CRLF")
+    if b"Where to run it from" not in guide:
+        problems.append(f"{GUIDE} lacks the guide's sections")
+    if problems:
+        sys.exit(f"{zip_path}: " + "; ".join(problems))
+    print(f"{zip_path}: {', '.join(ENTRIES)}; {SUMS} matches")
+
+
+if __name__ == "__main__":
+    commands = {"make": make, "verify": verify}
+    if len(sys.argv) != 4 or sys.argv[1] not in commands:
+        sys.exit(__doc__)
+    commands[sys.argv[1]](sys.argv[2], sys.argv[3])
