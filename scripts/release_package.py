@@ -109,6 +109,11 @@ def verify(zip_path, dest):
         with open(os.path.join(dest, name), "rb") as f:
             files[name] = f.read()
     problems = []
+    published = zip_path + ".sha256"
+    if os.path.exists(published):
+        with open(zip_path, "rb") as f, open(published) as g:
+            if g.read().split()[0] != sha256(f.read()):
+                problems.append(f"the zip does not match {os.path.basename(published)}")
     if sums_text([(EXE, files[EXE]), (GUIDE, files[GUIDE])]) != files[SUMS]:
         problems.append(f"{SUMS} does not match the files")
     if not files[EXE].startswith(b"MZ"):
