@@ -15,7 +15,9 @@ LPCWSTR AsWin32(const WString& text) { return reinterpret_cast<LPCWSTR>(text.c_s
 int32_t RunCommand(const WString& program, const WString& parameters) {
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  // No error box for a program that cannot be found: in an unattended run
+  // nobody could close it, and the run would stall instead of reporting.
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
   info.lpFile = AsWin32(program);
   info.lpParameters = AsWin32(parameters);
   info.nShow = SW_HIDE;

@@ -38,18 +38,18 @@ FAILING_LISTINGS = sm.Machine(
 class FrameTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.prefix = sm.Prefix()
+        cls.harness = sm.Harness()
 
     @classmethod
     def tearDownClass(cls):
-        cls.prefix.close()
+        cls.harness.close()
 
     def test_banner_headings_and_done_only(self):
-        banner = sm.banner(self.prefix.exe)
+        banner = sm.banner(self.harness.exe)
         self.assertRegex(banner, BANNER)
         for args in ((), ("/?",), ("--force", "extra words", "C:\\")):
             with self.subTest(args=args):
-                outcome = self.prefix.run(FAILING_LISTINGS, args)
+                outcome = self.harness.run(FAILING_LISTINGS, args)
                 self.assertEqual(outcome.stdout, banner + HEADINGS)
                 self.assertEqual(outcome.stdout.count(b"\n"), 8)
                 self.assertEqual(outcome.exit_code, 0)

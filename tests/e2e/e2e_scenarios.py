@@ -1,6 +1,6 @@
-"""Whole runs of the real executable under Wine on simulated machines: the
-report byte for byte, every devcon and dism call in order, and what is left in
-the registry, the drivers directory and the current directory."""
+"""Whole runs of the real executable on simulated machines, on Windows or under
+Wine: the report byte for byte, every devcon and dism call in order, and what
+is left in the registry, the drivers directory and the current directory."""
 
 import dataclasses
 import os
@@ -14,10 +14,11 @@ from simulated_machine import (FINDALL_AUDIO, FINDALL_BRAND, FINDALL_DEVICES,  #
                                GET_DRIVERS, RESCAN, Machine, dp_delete_call, padded,
                                remove_call)
 
-# Wine's ShellExecuteExW fails a missing program with 1400 where Windows says
-# 2. The system text ends in CR LF, which the text-mode stream writes as
-# CR CR LF; the format's own line feed then makes an empty line.
-LAUNCH_FAILURE = b"\t \t Failed to launch process Error Code 1400: Invalid window handle.\r\n\n"
+# ShellExecuteExW fails a missing program with the host's code and system text.
+# The text ends in CR LF, which the text-mode stream writes as CR CR LF; the
+# format's own line feed then makes an empty line.
+LAUNCH_FAILURE = b"\t \t Failed to launch process Error Code %d: %s\r\n\n" % (
+    sm.Host.LAUNCH_FAILURE[0], sm.Host.LAUNCH_FAILURE[1].encode())
 
 NO_DEVICES = b"No matching devices found.\r\n"
 
@@ -289,17 +290,17 @@ class ScenarioTest(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.prefix = sm.Prefix()
-        cls.banner = sm.banner(cls.prefix.exe)
+        cls.harness = sm.Harness()
+        cls.banner = sm.banner(cls.harness.exe)
 
     @classmethod
     def tearDownClass(cls):
-        cls.prefix.close()
+        cls.harness.close()
 
     def test_scenarios(self):
         for scenario in SCENARIOS:
             with self.subTest(scenario.name):
-                outcome = self.prefix.run(scenario.machine)
+                outcome = self.harness.run(scenario.machine)
                 self.assertEqual(outcome.stdout, self.banner + scenario.report)
                 self.assertEqual(outcome.exit_code, 0)
                 self.assertEqual(outcome.calls, scenario.calls)

@@ -1,24 +1,32 @@
-"""A simulated Windows machine in a Wine prefix, for running the real
-CleanupNakoraDrivers.exe end to end.
+"""A simulated Windows machine for running the real CleanupNakoraDrivers.exe
+end to end, on Windows itself or in a Wine prefix.
 
 The stand-ins for devcon and dism (tests/standins) read and change the machine
-through the files of one directory, named by NKSIM (see machine_files.h); Wine's
-own cmd, del and registry do the rest. The prefix is made once; every run
-starts from a machine laid out anew.
+through the files of one directory, named by NKSIM (see machine_files.h); the
+host's own cmd, del and registry do the rest. Every run starts from a machine
+laid out anew, in a current directory of its own that holds the stand-ins: the
+tool's own search finds them there first, and its PATH leads nowhere else, so
+a stand-in left out is really missing.
 """
 
 import dataclasses
-import fcntl
 import os
+import re
 import shutil
 import subprocess
+import sys
 import tempfile
 
 PARENT_KEY = "HKEY_LOCAL_MACHINE\\Software\\Nakora"
 LISTING_FILES = ("devicelist.txt", "audiodevicelist.txt", "driverlist.txt")
+# What the tool's del commands could reach in %WINDIR%\system32\drivers.
+DELETABLE_DRIVER_FILES = ("NkDev_*.sys", "NkCommon.sys")
+# Far longer than a run takes: a run that stalls fails instead of holding up
+# the job.
+RUN_TIMEOUT = 120
 
-# What devcon receives when Wine's cmd runs a listing command: the blank before
-# the redirection stays on.
+# What devcon receives when cmd runs a listing command: the blank before the
+# redirection stays on.
 FINDALL_DEVICES = b"devcon\tfindall *VID_E7A9* "
 FINDALL_BRAND = b"devcon\tfindall *QVA* "
 FINDALL_AUDIO = b"devcon\tfindall *MMDEVAPI* "
@@ -80,14 +88,10 @@ class Outcome:
     calls: list  # b"<program>\t<parameter text>", in order
     registry32: dict
     registry64: dict
-    driver_files: list  # files in the drivers directory that Wine did not put there
+    driver_files: list  # files in the drivers directory that were not there before
     listings: dict  # listing file name -> bytes, None when absent
     devices: list  # device IDs still present
     drivers: list  # published names still present
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def _reg_file(view_key):
@@ -103,64 +107,194 @@ def _reg_file(view_key):
 
 
 def _parse_reg_query(text):
-    """reg query /s output -> {relative key path: {value name: data}}."""
+    """reg query /s output -> {relative key path: {value name: data}}.
+
+    The 32-bit view's WOW6432Node, should reg spell the path with it, and a
+    line for the parent key without values, which Wine's reg leaves out, are
+    dropped so that both hosts read alike."""
     keys = {}
     current = None
     for line in text.splitlines():
-        if line.startswith(PARENT_KEY):
-            current = keys.setdefault(line[len(PARENT_KEY) :].lstrip("\\"), {})
+        key = re.sub(r"(?i)\\WOW6432Node(?=\\)", "", line)
+        if key.lower().startswith(PARENT_KEY.lower()):
+            current = keys.setdefault(key[len(PARENT_KEY) :].lstrip("\\"), {})
         elif line.startswith("    ") and current is not None:
             name, _, data = line[4:].split("    ", 2)
             current[name] = data
+    if keys.get("") == {}:
+        del keys[""]
     return keys
 
 
-class Prefix:
-    """The Wine prefix named by WINEPREFIX, made on first use."""
+class WineHost:
+    """The Wine prefix named by WINEPREFIX, made on first use. It is the
+    tests' own: what an earlier run left in it may go."""
 
-    def __init__(self, wine_run=None, exe=None, devcon=None, dism=None):
-        self.wine_run = wine_run or os.environ["NK_WINE_RUN"]
-        self.exe = exe or os.environ["NK_EXE"]
-        self.standins = {"devcon.exe": devcon or os.environ["NK_DEVCON"],
-                         "dism.exe": dism or os.environ["NK_DISM"]}
-        self.path = os.environ["WINEPREFIX"]
+    # Wine's own text for the missing-file code.
+    LAUNCH_FAILURE = (2, "File not found.")
+    # A program's PATH unless a run gives its own.
+    USUAL_PATH = "C:\\windows\\system32;C:\\windows"
+    ENVIRONMENT_KEY = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager\\Environment"
+
+    def __init__(self):
+        import fcntl  # POSIX only, as Wine is
+
+        self.wine_run = os.environ["NK_WINE_RUN"]
+        self.prefix = os.environ["WINEPREFIX"]
         # One machine, one run at a time, also across separate ctest runs.
-        os.makedirs(os.path.dirname(self.path), exist_ok=True)
-        self.lock = open(self.path + ".machine-lock", "w")
+        os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
+        self.lock = open(self.prefix + ".machine-lock", "w")
         fcntl.flock(self.lock, fcntl.LOCK_EX)
-        self.system32 = os.path.join(self.path, "drive_c", "windows", "system32")
-        self.drivers_dir = os.path.join(self.system32, "drivers")
-        self.wine(["cmd", "/C", "exit"], check=True)
-        # The prefix outlives a test run: forget the driver files an earlier
-        # run laid out, so that the rest are Wine's own.
-        self.laid_out_record = os.path.join(self.path, "nk-e2e-driver-files")
-        if os.path.exists(self.laid_out_record):
-            with open(self.laid_out_record) as record:
-                for name in record.read().split("\n"):
-                    if name and os.path.exists(os.path.join(self.drivers_dir, name)):
-                        os.remove(os.path.join(self.drivers_dir, name))
-        self.wine_driver_files = set(os.listdir(self.drivers_dir))
+        self.windir = os.path.join(self.prefix, "drive_c", "windows")
+        self.system32 = os.path.join(self.windir, "system32")
+        # The driver files laid out, kept across runs of the tests.
+        self.record = os.path.join(self.prefix, "nk-e2e-driver-files")
+        # Wine makes a program's PATH from the prefix's registry, with WINEPATH
+        # before it: with the registry's part empty, WINEPATH is all of it.
+        self.run(["reg", "add", self.ENVIRONMENT_KEY, "/v", "PATH", "/t", "REG_EXPAND_SZ", "/d", "",
+                  "/f"], check=True)
+        # Wine has no devcon: one in system32 was put there by older tests.
+        if os.path.lexists(os.path.join(self.system32, "devcon.exe")):
+            os.remove(os.path.join(self.system32, "devcon.exe"))
+
+    def close(self):
+        self.lock.close()
+
+    def run(self, args, cwd=None, env=None, path=None, check=False, timeout=None):
+        env = dict(os.environ, **(env or {}), WINEPATH=self.USUAL_PATH if path is None else path)
+        # Only stdout is the tool's report. Wine's background processes hold
+        # on to a stderr pipe for seconds after the program has ended.
+        return subprocess.run([self.wine_run, *args], cwd=cwd, env=env, check=check,
+                              timeout=timeout, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL)
+
+    @staticmethod
+    def windows_path(path):
+        return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class WindowsHost:
+    """This Windows machine itself, as administrator. The tests refuse to start
+    while anything the tool could remove is there, and remove only what they
+    laid out."""
+
+    LAUNCH_FAILURE = (2, "The system cannot find the file specified.")
+    # Nothing here is the tests' own to tidy up after an earlier run.
+    record = None
+
+    def __init__(self):
+        if sys.maxsize < 2**32:
+            raise RuntimeError("The end-to-end tests need a 64-bit Python: a 32-bit one sees "
+                               "SysWOW64 where the tool sees System32.")
+        self.windir = os.environ["WINDIR"]
+        self.system32 = os.path.join(self.windir, "System32")
+        import winreg
+
+        # ShellExecuteExW also looks devcon up here when the run's directory
+        # has none.
+        for root, name in ((winreg.HKEY_LOCAL_MACHINE, "HKLM"), (winreg.HKEY_CURRENT_USER, "HKCU")):
+            key = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\devcon.exe"
+            try:
+                winreg.CloseKey(winreg.OpenKey(root, key))
+            except OSError:
+                continue
+            raise RuntimeError(f"{name}\\{key} exists: the tool could start that devcon instead "
+                               "of finding none.")
+
+    def close(self):
+        pass
+
+    def run(self, args, cwd=None, env=None, path=None, check=False, timeout=None):
+        env = dict(os.environ, **(env or {}))
+        if path is not None:
+            env["PATH"] = path
+            # Would keep cmd from searching the current directory.
+            env.pop("NODEFAULTCURRENTDIRECTORYINEXEPATH", None)
+        return subprocess.run(list(args), cwd=cwd, env=env, check=check, timeout=timeout,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL)
+
+    windows_path = staticmethod(os.path.abspath)
+
+
+Host = WindowsHost if os.name == "nt" else WineHost
+
+
+class Harness:
+    """Runs the tool on simulated machines laid out on this host, one at a
+    time."""
+
+    def __init__(self, exe=None, devcon=None, dism=None):
+        self.exe = os.path.abspath(exe or os.environ["NK_EXE"])
+        self.standins = {"devcon.exe": os.path.abspath(devcon or os.environ["NK_DEVCON"]),
+                         "dism.exe": os.path.abspath(dism or os.environ["NK_DISM"])}
+        self.host = Host()
+        self.drivers_dir = os.path.join(self.host.system32, "drivers")
+        self.laid_out_files, self.laid_out_views = [], set()
+        if self.host.record:
+            # The prefix outlives a test run: what an earlier one laid out goes.
+            if os.path.exists(self.host.record):
+                with open(self.host.record) as record:
+                    self.laid_out_files = [name for name in record.read().split("\n") if name]
+            self.laid_out_views = {"32", "64"}
+            self._clear()
+        self._refuse_a_touched_machine()
+        self.driver_files_before = set(os.listdir(self.drivers_dir))
         self.scratch = tempfile.TemporaryDirectory(prefix="nk-e2e-")
         self.runs = 0
 
     def close(self):
+        self._clear()
         self.scratch.cleanup()
-        self.lock.close()
+        self.host.close()
 
-    def wine(self, args, cwd=None, env=None, check=False):
-        # Only stdout is the tool's report. Wine's background processes hold
-        # on to a stderr pipe for seconds after the program has ended.
-        return subprocess.run([self.wine_run, *args], cwd=cwd, env=env, check=check,
-                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                              stderr=subprocess.DEVNULL)
+    def _refuse_a_touched_machine(self):
+        """Raises unless the machine lacks everything the tool could remove and
+        any devcon outside a run's directory."""
+        found = [f"{PARENT_KEY} (/reg:{view})" for view in ("32", "64")
+                 if self.host.run(["reg", "query", PARENT_KEY, f"/reg:{view}"]).returncode == 0]
+        # dir matches as the tool's del does, short names and case included.
+        listed = self.host.run(["cmd", "/C", "dir /b /a:-d " + " ".join(
+            f"%WINDIR%\\system32\\drivers\\{pattern}" for pattern in DELETABLE_DRIVER_FILES)])
+        found += [os.path.join(self.drivers_dir, name)
+                  for name in listed.stdout.decode("latin-1").splitlines() if name]
+        found += [path for folder in (self.host.windir, self.host.system32)
+                  for path in (os.path.join(folder, "devcon" + ext)
+                               for ext in (".exe", ".com", ".bat", ".cmd"))
+                  if os.path.lexists(path)]
+        if found:
+            raise RuntimeError("Not a machine to simulate on: the end-to-end tests lay out and "
+                               "remove these themselves, yet they are already there (remove them "
+                               "by hand if an interrupted run left them): " + ", ".join(found))
+
+    def _record(self):
+        if self.host.record:
+            with open(self.host.record, "w") as record:
+                record.write("\n".join(self.laid_out_files))
+
+    def _clear(self):
+        """Removes what was laid out; nothing else."""
+        for name in self.laid_out_files:
+            if os.path.lexists(os.path.join(self.drivers_dir, name)):
+                os.remove(os.path.join(self.drivers_dir, name))
+        self.laid_out_files = []
+        self._record()
+        if self.laid_out_views:
+            # reg import's "[-key]" ignores the view: delete with reg itself.
+            self.host.run(["cmd", "/C", " & ".join(
+                f"reg delete {PARENT_KEY} /reg:{view} /f >nul 2>&1"
+                for view in sorted(self.laid_out_views))])
+            self.laid_out_views = set()
 
     def lay_out(self, machine):
-        """Makes the prefix hold `machine`; returns its NKSIM directory."""
+        """Makes the host hold `machine` instead of the one before; returns the
+        run's directory."""
+        self._clear()
         self.runs += 1
         run_dir = os.path.join(self.scratch.name, f"run{self.runs}")
-        sim = os.path.join(run_dir, "machine")
-        os.makedirs(sim)
-        os.makedirs(os.path.join(run_dir, "cwd"))
+        sim, cwd = os.path.join(run_dir, "machine"), os.path.join(run_dir, "cwd")
+        for directory in (sim, cwd, os.path.join(run_dir, "path")):
+            os.makedirs(directory)
 
         with open(os.path.join(sim, "devices.txt"), "wb") as out:
             out.writelines(i + b"\t" + d + b"\n" for i, d in machine.devices)
@@ -173,36 +307,34 @@ class Prefix:
                 out.write(data)
 
         for name, source in self.standins.items():
-            target = os.path.join(self.system32, name)
-            if os.path.lexists(target):
-                os.remove(target)
             if machine.devcon if name == "devcon.exe" else machine.dism:
-                shutil.copyfile(source, target)
+                shutil.copyfile(source, os.path.join(cwd, name))
 
-        for name in set(os.listdir(self.drivers_dir)) - self.wine_driver_files:
-            os.remove(os.path.join(self.drivers_dir, name))
-        with open(self.laid_out_record, "w") as record:
-            record.write("\n".join(machine.driver_files))
+        for name in machine.driver_files:
+            if os.path.lexists(os.path.join(self.drivers_dir, name)):
+                raise RuntimeError(f"{os.path.join(self.drivers_dir, name)} is the machine's "
+                                   "own: not laying a file out over it")
+        self.laid_out_files = list(machine.driver_files)
+        self._record()
         for name in machine.driver_files:
             with open(os.path.join(self.drivers_dir, name), "wb") as out:
                 out.write(b"MZ")
 
-        # reg import's "[-key]" ignores the view: delete with reg itself.
-        deletes, imports = [], []
+        imports = []
         for view, key in (("32", machine.registry32), ("64", machine.registry64)):
-            deletes.append(f"reg delete {PARENT_KEY} /reg:{view} /f >nul 2>&1")
             if key is not None:
                 with open(os.path.join(sim, f"registry{view}.reg"), "w", newline="") as out:
                     out.write(_reg_file(key))
                 imports.append(f"reg import registry{view}.reg /reg:{view}")
-        command = " & ".join(deletes) + (" & (" + " && ".join(imports) + ")" if imports else "")
-        self.wine(["cmd", "/C", command], cwd=sim, check=bool(imports))
+                self.laid_out_views.add(view)
+        if imports:
+            self.host.run(["cmd", "/C", " && ".join(imports)], cwd=sim, check=True)
         return run_dir
 
     def registry(self):
-        """Both views of the parent key, read through Wine's reg."""
-        result = self.wine(["cmd", "/C", f"reg query {PARENT_KEY} /s /reg:32 & echo ---- & "
-                            f"reg query {PARENT_KEY} /s /reg:64"])
+        """Both views of the parent key, read through the host's reg."""
+        result = self.host.run(["cmd", "/C", f"reg query {PARENT_KEY} /s /reg:32 & echo ---- & "
+                                f"reg query {PARENT_KEY} /s /reg:64"])
         text32, _, text64 = result.stdout.decode("latin-1").partition("---- ")
         return _parse_reg_query(text32), _parse_reg_query(text64)
 
@@ -211,8 +343,10 @@ class Prefix:
         collects what it printed and what it left behind."""
         run_dir = self.lay_out(machine)
         sim, cwd = os.path.join(run_dir, "machine"), os.path.join(run_dir, "cwd")
-        env = dict(os.environ, NKSIM=windows_path(sim))
-        result = self.wine([self.exe, *args], cwd=cwd, env=env)
+        result = self.host.run([self.exe, *args], cwd=cwd,
+                               env={"NKSIM": self.host.windows_path(sim)},
+                               path=self.host.windows_path(os.path.join(run_dir, "path")),
+                               timeout=RUN_TIMEOUT)
 
         def read(path):
             try:
@@ -225,8 +359,8 @@ class Prefix:
             return [line.split(b"\t")[0] for line in read(os.path.join(sim, name)).splitlines()]
 
         left = set(os.listdir(self.drivers_dir))
-        missing = self.wine_driver_files - left
-        assert not missing, f"Wine's own driver files went: {sorted(missing)}"
+        missing = self.driver_files_before - left
+        assert not missing, f"driver files the tests did not lay out went: {sorted(missing)}"
         registry32, registry64 = self.registry()
         return Outcome(
             stdout=result.stdout,
@@ -234,7 +368,7 @@ class Prefix:
             calls=(read(os.path.join(sim, "calls.log")) or b"").split(b"\n")[:-1],
             registry32=registry32,
             registry64=registry64,
-            driver_files=sorted(left - self.wine_driver_files),
+            driver_files=sorted(left - self.driver_files_before),
             listings={name: read(os.path.join(cwd, name)) for name in LISTING_FILES},
             devices=first_fields("devices.txt"),
             drivers=first_fields("drivers.txt"),

@@ -5,6 +5,10 @@
 #include <string>
 
 #ifdef _WIN32
+// Keeps std::max and std::min usable in the programs that include this.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 
 // The command line is the quoted or bare program token, one blank, then the
@@ -32,8 +36,9 @@ inline std::string LogBytes(const std::wstring& text) {
       out += static_cast<char>(c);
     } else {
       char buffer[8];
-      int n = WideCharToMultiByte(CP_UTF8, 0, &c, 1, buffer, sizeof buffer, nullptr, nullptr);
-      out.append(buffer, n > 0 ? n : 0);
+      int n = WideCharToMultiByte(CP_UTF8, 0, &c, 1, buffer, static_cast<int>(sizeof buffer),
+                                  nullptr, nullptr);
+      out.append(buffer, static_cast<size_t>(n > 0 ? n : 0));
     }
   }
   return out;
