@@ -153,9 +153,6 @@ class WineHost:
         # before it: with the registry's part empty, WINEPATH is all of it.
         self.run(["reg", "add", self.ENVIRONMENT_KEY, "/v", "PATH", "/t", "REG_EXPAND_SZ", "/d", "",
                   "/f"], check=True)
-        # Wine has no devcon: one in system32 was put there by older tests.
-        if os.path.lexists(os.path.join(self.system32, "devcon.exe")):
-            os.remove(os.path.join(self.system32, "devcon.exe"))
 
     def close(self):
         self.lock.close()
