@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include "device_tree.h"
 #include "registry.h"
 #include "run_command.h"
 
@@ -32,6 +33,8 @@ int32_t RunCommand(const WString& program, const WString& parameters) {
 }
 
 void ReportLaunchFailure() {}
+
+DevicePresence LookUpDevice(const WString&) { return DevicePresence::kAbsent; }
 
 int32_t RegistryOpenKey(const char16_t*, RegistryKey* key) {
   *key = nullptr;

@@ -1,5 +1,6 @@
 // What the fuzz targets need around the real decision code: a recording
-// command runner (every command succeeds), an absent registry, and an
+// command runner (every command succeeds), an absent registry, a device tree
+// that has let go of every removed device, and an
 // independent reading of the listing bytes to check the phases against.
 #pragma once
 

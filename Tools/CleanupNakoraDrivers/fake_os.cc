@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "device_tree.h"
 #include "registry.h"
 #include "run_command.h"
 
@@ -30,6 +31,13 @@ int32_t RunCommand(const WString& program, const WString& parameters) {
 }
 
 void ReportLaunchFailure() {}
+
+DevicePresence LookUpDevice(const WString& instanceId) {
+  FakeOs& fake = Fake();
+  fake.lookedUp.push_back(instanceId);
+  if (!fake.treeAnswers) return DevicePresence::kUnknown;
+  return fake.stillPresent.count(instanceId) ? DevicePresence::kPresent : DevicePresence::kAbsent;
+}
 
 int32_t RegistryOpenKey(const char16_t* subKey, RegistryKey* key) {
   Fake().registryCalls.push_back("open");

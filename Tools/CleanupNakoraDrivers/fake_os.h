@@ -29,6 +29,12 @@ struct FakeOs {
   // Runs before the exit code is looked up, e.g. to write a listing file.
   std::function<void(const FakeCommand&)> onCommand;
 
+  // Instances the device tree still has after devcon's removal; with
+  // treeAnswers false, it cannot be asked.
+  std::set<WString> stillPresent;
+  bool treeAnswers = true;
+  std::vector<WString> lookedUp;
+
   // HKLM\Software\Nakora: absent, or present with these subkeys in
   // enumeration order. Deletions shift the indexes as the registry's do.
   bool parentExists = false;

@@ -4,7 +4,10 @@
 
 #include <cstdint>
 
+#include <vector>
+
 #include "listing.h"
+#include "tool_commands.h"
 
 void RemoveDevices();             // device nodes of the maker's vendor ID and brand word
 void RemoveAudioDevices();        // audio endpoints naming the maker or brand
@@ -17,9 +20,14 @@ void RescanDevices();             // hardware rescan, always last
 // 0 when no number is there.
 int32_t ReadProductId(const WString& line, size_t at);
 bool IsExemptProductId(int32_t productId);
+// What the device phase does with one line of its listing.
+DeviceEntry JudgeDeviceLine(const WString& line);
 
 // Does an audio endpoint line name the maker or its audio brand?
 bool HasEndpointWord(const WString& line);
+// The endpoint entries of one line of the endpoint listing that the audio
+// phase acts on, in line order; run-together entries each get their own.
+void JudgeEndpointLine(const WString& line, std::vector<DeviceEntry>& entries);
 
 // Does a driver package's provider name the maker, its brand or its chip maker?
 bool HasProviderWord(const WString& provider);

@@ -1,3 +1,5 @@
+#include <vector>
+
 #include "phases.h"
 #include "print_line.h"
 #include "run_command.h"
@@ -7,18 +9,43 @@ bool HasEndpointWord(const WString& line) {
   return Find(line, u"Nakora") != kNotFound || Find(line, u"QVA") != kNotFound;
 }
 
+void JudgeEndpointLine(const WString& line, std::vector<DeviceEntry>& entries) {
+  entries.clear();
+  // Every endpoint's instance ID begins so, which tells run-together entries
+  // apart: each is judged on its own text.
+  constexpr std::u16string_view kEndpointId = u"SWD\\MMDEVAPI\\";
+  for (size_t start = 0; start < line.size();) {
+    size_t next = Find(line, kEndpointId, start + 1);
+    WString piece = Substring(line, start, next == kNotFound ? kNotFound : next - start);
+    start = next == kNotFound ? line.size() : next;
+
+    // The words count anywhere in the entry, in the instance ID as much as in the description.
+    if (!HasEndpointWord(piece)) continue;
+    DeviceEntry entry;
+    if (SplitDeviceLine(piece, entry.instanceId, entry.description)) {
+      bool safe = IsSafeInstanceId(entry.instanceId) && !HoldsFurtherEntry(entry.description);
+      entry.action = safe ? DeviceEntry::kRemove : DeviceEntry::kRefuse;
+    } else if (IsBareInstanceId(piece)) {
+      entry.instanceId = entry.description = piece;
+      entry.action = DeviceEntry::kRemove;
+    } else {
+      continue;
+    }
+    entries.push_back(entry);
+  }
+}
+
 void RemoveAudioDevices() {
   PrintLine("Removing audio devices...\n");
   if (RunCommand(kCmd, kListAudioDevices) != 0) return;
 
   ListingStream listing;
   OpenListing(listing, kAudioDeviceListFile);
-  WString line, instanceId, description;
+  WString line;
+  std::vector<DeviceEntry> entries;
   while (ReadLine(listing, line)) {
-    // The words count anywhere on the line, in the instance ID as much as in the description.
-    if (!HasEndpointWord(line)) continue;
-    if (!SplitDeviceLine(line, instanceId, description)) continue;
-    RemoveDeviceNode(instanceId, description);
+    JudgeEndpointLine(line, entries);
+    for (const DeviceEntry& entry : entries) ActOnDeviceEntry(entry);
   }
   CloseListing(listing);
 }

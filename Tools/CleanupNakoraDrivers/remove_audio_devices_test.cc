@@ -30,6 +30,16 @@ TEST_F(RemoveAudioDevicesTest, EndpointWordsDecide) {
       {"no word", "SWD\\MMDEVAPI\\{A8}: Realtek Speakers\n", "", u""},
       {"word with a wildcard ID", "SWD\\MMDEVAPI\\*: Nakora all\n",
        "\t !!! Remove FAILED :  Nakora all\n", u""},
+      // A name devcon could not write ends its entry, line end included.
+      {"run together: each entry judged alone",
+       "SWD\\MMDEVAPI\\{C1}: SWD\\MMDEVAPI\\{C2}: Microphone (Nakora)\n",
+       "\t Removed :  Microphone (Nakora)\n", u" -f remove @SWD\\MMDEVAPI\\{C2}"},
+      {"run together: the maker's word is the next entry's",
+       "SWD\\MMDEVAPI\\{C3}: Realtek MiSWD\\MMDEVAPI\\{C4}: Nakora Mic\n",
+       "\t Removed :  Nakora Mic\n", u" -f remove @SWD\\MMDEVAPI\\{C4}"},
+      {"nameless endpoint with the word in its ID", "SWD\\MMDEVAPI\\QVA{C5}\n",
+       "\t Removed : SWD\\MMDEVAPI\\QVA{C5}\n", u" -f remove @SWD\\MMDEVAPI\\QVA{C5}"},
+      {"empty ID", ": Nakora Mic\n", "\t !!! Remove FAILED :  Nakora Mic\n", u""},
   };
   for (const Case& c : cases) {
     Fake() = FakeOs();

@@ -38,6 +38,32 @@ bool IsExemptProductId(int32_t productId) {
          std::end(ExemptProductIds);
 }
 
+DeviceEntry JudgeDeviceLine(const WString& line) {
+  DeviceEntry entry;
+  if (SplitDeviceLine(line, entry.instanceId, entry.description)) {
+    // Run-together entries cannot be told apart here: the second one's ID
+    // may begin with anything, so neither may be removed on this line.
+    if (HoldsFurtherEntry(entry.description)) {
+      entry.action = DeviceEntry::kRefuse;
+      return entry;
+    }
+  } else if (IsBareInstanceId(line)) {
+    entry.instanceId = entry.description = line;
+  } else {
+    return entry;
+  }
+  size_t pid = Find(line, u"PID_");
+  if (pid != kNotFound) {
+    int32_t productId = ReadProductId(line, pid);
+    if (productId != 0 && IsExemptProductId(productId)) {
+      entry.action = DeviceEntry::kKeep;
+      return entry;
+    }
+  }
+  entry.action = IsSafeInstanceId(entry.instanceId) ? DeviceEntry::kRemove : DeviceEntry::kRefuse;
+  return entry;
+}
+
 void RemoveDevices() {
   PrintLine("Removing devices...\n");
   int32_t listed = RunCommand(kCmd, kListMakerDevices);
@@ -46,15 +72,7 @@ void RemoveDevices() {
 
   ListingStream listing;
   OpenListing(listing, kDeviceListFile);
-  WString line, instanceId, description;
-  while (ReadLine(listing, line)) {
-    size_t pid = Find(line, u"PID_");
-    if (pid != kNotFound) {
-      int32_t productId = ReadProductId(line, pid);
-      if (productId != 0 && IsExemptProductId(productId)) continue;
-    }
-    if (!SplitDeviceLine(line, instanceId, description)) continue;
-    RemoveDeviceNode(instanceId, description);
-  }
+  WString line;
+  while (ReadLine(listing, line)) ActOnDeviceEntry(JudgeDeviceLine(line));
   CloseListing(listing);
 }

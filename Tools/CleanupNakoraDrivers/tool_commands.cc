@@ -1,5 +1,6 @@
 #include "tool_commands.h"
 
+#include "device_tree.h"
 #include "print_line.h"
 #include "run_command.h"
 
@@ -11,9 +12,33 @@ bool SplitDeviceLine(const WString& line, WString& instanceId, WString& descript
   return true;
 }
 
+bool IsInstanceIdChar(char16_t c) { return c >= 0x21 && c <= 0x7E && c != u','; }
+
+bool IsBareInstanceId(const WString& line) {
+  if (line.empty()) return false;
+  for (char16_t c : line) {
+    if (!IsInstanceIdChar(c)) return false;
+  }
+  return Find(line, u"\\") != kNotFound;
+}
+
+bool HoldsFurtherEntry(const WString& description) {
+  for (size_t at = Find(description, u": "); at != kNotFound;
+       at = Find(description, u": ", at + 1)) {
+    size_t end = at;
+    while (end > 0 && description[end - 1] == u' ') --end;
+    size_t begin = end;
+    while (begin > 0 && IsInstanceIdChar(description[begin - 1])) --begin;
+    // An entry cut short may end in letters that now run into the next ID:
+    // the token then starts early, but it still holds the ID's backslash.
+    if (Find(Substring(description, begin, end - begin), u"\\") != kNotFound) return true;
+  }
+  return false;
+}
+
 bool IsSafeInstanceId(const WString& instanceId) {
   size_t end = instanceId.find_last_not_of(u' ');
-  if (end == kNotFound) return true;  // empty or padding only
+  if (end == kNotFound) return false;  // empty or padding only
   for (size_t i = 0; i <= end; ++i) {
     char16_t c = instanceId[i];
     if (c == u'*' || c == u'"' || c == u'\t' || c == u' ' || c == 0) return false;
@@ -21,12 +46,21 @@ bool IsSafeInstanceId(const WString& instanceId) {
   return true;
 }
 
-void RemoveDeviceNode(const WString& instanceId, const WString& description) {
-  int32_t result = -1;
-  if (IsSafeInstanceId(instanceId)) result = RunCommand(kDevcon, kRemoveDevice + instanceId);
-  if (result == 0) {
-    PrintLine("\t Removed : %S\n", description.c_str());
+void ActOnDeviceEntry(const DeviceEntry& entry) {
+  if (entry.action != DeviceEntry::kRemove && entry.action != DeviceEntry::kRefuse) return;
+  bool removed = false;
+  if (entry.action == DeviceEntry::kRemove && IsSafeInstanceId(entry.instanceId)) {
+    removed = RunCommand(kDevcon, kRemoveDevice + entry.instanceId) == 0;
+    // devcon exits 0 also when its removal failed or found nothing.
+    if (removed) {
+      WString id = entry.instanceId;
+      TrimSpaces(id);
+      removed = LookUpDevice(id) != DevicePresence::kPresent;
+    }
+  }
+  if (removed) {
+    PrintLine("\t Removed : %S\n", entry.description.c_str());
   } else {
-    PrintLine("\t !!! Remove FAILED : %S\n", description.c_str());
+    PrintLine("\t !!! Remove FAILED : %S\n", entry.description.c_str());
   }
 }

@@ -33,15 +33,42 @@ constexpr const char16_t* kDeleteCommonDriver =
     u" /C del /F %WINDIR%\\system32\\drivers\\NkCommon.sys ";
 
 // Cuts a device listing line at its first colon, neither side trimmed. False
-// for a line without a colon, which names no device.
+// for a line without a colon.
 bool SplitDeviceLine(const WString& line, WString& instanceId, WString& description);
+
+// The characters Windows allows in a device instance ID.
+bool IsInstanceIdChar(char16_t c);
+
+// devcon lists a device that has no name as its bare instance ID, without a
+// colon: one token of instance-ID characters that holds a backslash.
+bool IsBareInstanceId(const WString& line);
+
+// devcon's legacy runtime ends an entry at the first character it cannot
+// write, line end included, so the next entry runs onto the same line. Such a
+// description holds another instance ID, then its padding, if any, and ": ".
+bool HoldsFurtherEntry(const WString& description);
 
 // devcon reads '*' in an "@" ID as a wildcard and splits its parameters at
 // blanks, tabs and quotes, so an ID holding any of them (or a NUL, which would
 // cut the command line short) could reach other devices than its own line
-// names. Trailing blanks are column padding and harmless.
+// names. An empty ID would name the root of the device tree. Trailing blanks
+// are column padding and harmless.
 bool IsSafeInstanceId(const WString& instanceId);
 
-// Has devcon remove one device node and reports it with its description. An
-// ID that devcon could widen is never handed over: it is reported as failed.
-void RemoveDeviceNode(const WString& instanceId, const WString& description);
+// What a device phase makes of one entry of its listing.
+struct DeviceEntry {
+  enum Action {
+    kPassOver,  // names no device of ours: no output
+    kKeep,      // exempt: its node stays
+    kRemove,
+    kRefuse,  // cannot be removed safely: reported as failed, devcon never sees it
+  };
+  Action action = kPassOver;
+  WString instanceId;   // as cut from the line, padding included
+  WString description;  // as the report shows it
+};
+
+// Removes a kRemove entry through devcon, or reports a kRefuse entry as
+// failed. "Removed" only when devcon succeeded and the tree, if it can be
+// asked, no longer has the instance.
+void ActOnDeviceEntry(const DeviceEntry& entry);

@@ -37,8 +37,8 @@ TEST(IsSafeInstanceIdTest, RejectsWhatDevconWouldWiden) {
   const Case cases[] = {
       {u"USB\\VID_E7A9&PID_0A01\\5&2F1A&0&1", true},
       {u"USB\\VID_E7A9&PID_0A01\\1          ", true},  // column padding
-      {u"", true},                                     // a line beginning with a colon
-      {u"   ", true},
+      {u"", false},  // a line beginning with a colon: the root of the tree
+      {u"   ", false},
       {u"SWD\\MMDEVAPI\\{0.0.0.00000000}.{4B1C}", true},
       {u"USB\\VID_E7A9*", false},
       {u"*", false},
@@ -51,6 +51,75 @@ TEST(IsSafeInstanceIdTest, RejectsWhatDevconWouldWiden) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(IsSafeInstanceId(c.id), c.safe) << N(c.id);
+  }
+}
+
+TEST(DeviceLineShapesTest, NamelessDevicesAndRunTogetherEntries) {
+  struct Case {
+    WString text;
+    bool bare;     // as a whole colon-less line
+    bool further;  // as the description part of a line
+  };
+  const Case cases[] = {
+      {u"USB\\VID_E7A9&PID_0A00\\6&1F&0&1", true, false},
+      {u"ROOT\\QVA_VAD\\0000", true, false},
+      {u"NoBackslash", false, false},
+      {u"USB\\VID,1", false, false},
+      {u"USB\\VID 1", false, false},
+      {u"No matching devices found.", false, false},
+      {u"", false, false},
+      {u" Nakora Headset", false, false},
+      {u" Nakora (no entry: here)", false, false},
+      {u" SWD\\MMDEVAPI\\{0.0.1.00000000}.{3C}: Speakers", false, true},
+      {u" Nakora HID\\VID_E7A9\\2      : Mouse", false, true},
+      {u" CutHID\\VID_E7A9\\2: Mouse", false, true},
+      {u" Nakora\\: x", false, true},  // a backslash before ": " is enough to hold back
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsBareInstanceId(c.text), c.bare) << N(c.text);
+    EXPECT_EQ(HoldsFurtherEntry(c.text), c.further) << N(c.text);
+  }
+}
+
+class ActOnDeviceEntryTest : public PhaseTest {};
+
+TEST_F(ActOnDeviceEntryTest, RemovedOnlyWhenTheTreeNoLongerHasIt) {
+  const WString id = u"USB\\VID_E7A9&PID_0A00\\1";
+  const WString padded = id + WString(60 - id.size(), u' ');
+  struct Case {
+    const char* name;
+    DeviceEntry::Action action;
+    int32_t exitCode;
+    bool stillPresent, treeAnswers;
+    std::string output;
+    size_t devconCalls;
+  };
+  const Case cases[] = {
+      {"gone", DeviceEntry::kRemove, 0, false, true, "\t Removed :  K\n", 1},
+      {"devcon exits 0 but the node is there", DeviceEntry::kRemove, 0, true, true,
+       "\t !!! Remove FAILED :  K\n", 1},
+      {"tree cannot be asked: devcon's word", DeviceEntry::kRemove, 0, true, false,
+       "\t Removed :  K\n", 1},
+      {"restart needed", DeviceEntry::kRemove, 1, false, true, "\t !!! Remove FAILED :  K\n", 1},
+      {"refused", DeviceEntry::kRefuse, 0, false, true, "\t !!! Remove FAILED :  K\n", 0},
+      {"kept", DeviceEntry::kKeep, 0, false, true, "", 0},
+      {"passed over", DeviceEntry::kPassOver, 0, false, true, "", 0},
+  };
+  for (const Case& c : cases) {
+    Fake() = FakeOs();
+    Fake().exitCodes[kRemoveDevice + padded] = c.exitCode;
+    if (c.stillPresent) Fake().stillPresent.insert(id);
+    Fake().treeAnswers = c.treeAnswers;
+    DeviceEntry entry{c.action, padded, u" K"};
+    ::testing::internal::CaptureStdout();
+    ActOnDeviceEntry(entry);
+    fflush(stdout);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.output) << c.name;
+    EXPECT_EQ(Fake().commands.size(), c.devconCalls) << c.name;
+    // Asked without the column padding, and only after devcon said yes.
+    std::vector<WString> asked;
+    if (c.action == DeviceEntry::kRemove && c.exitCode == 0) asked.push_back(id);
+    EXPECT_EQ(Fake().lookedUp, asked) << c.name;
   }
 }
 

@@ -1,0 +1,14 @@
+// Asking the device tree whether an instance is there: devcon's exit code
+// does not tell a failed removal from a done one, so the tree has the last word.
+#pragma once
+
+#include "listing.h"
+
+enum class DevicePresence {
+  kPresent,
+  kAbsent,
+  kUnknown,  // the tree could not be asked
+};
+
+// `instanceId` without column padding; matched as the system does, in any case.
+DevicePresence LookUpDevice(const WString& instanceId);
