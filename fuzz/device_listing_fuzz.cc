@@ -1,5 +1,5 @@
 // A device or audio listing through the device and endpoint decisions. Every
-// removal must name the instance ID of its own line, verbatim, and never one
+// removal must name the instance ID of its own entry, verbatim, and never one
 // that devcon could widen; the lines must be handled exactly as an
 // independent reading of the rules says.
 #include <stdio.h>
@@ -13,13 +13,34 @@
 
 namespace {
 
-// Could devcon read this ID as more than one device? Checked here on its own,
-// not through the program's check.
+// Could devcon read this ID as more than one device, or as the root of the
+// tree? Checked here on its own, not through the program's check.
 bool Widens(const std::string& id) {
   size_t end = id.find_last_not_of(' ');
-  for (size_t i = 0; end != std::string::npos && i <= end; ++i) {
+  if (end == std::string::npos) return true;
+  for (size_t i = 0; i <= end; ++i) {
     char c = id[i];
     if (c == '*' || c == '"' || c == '\t' || c == ' ' || c == '\0') return true;
+  }
+  return false;
+}
+
+bool IdChar(unsigned char c) { return c >= 0x21 && c <= 0x7E && c != ','; }
+
+bool IsBareId(const std::string& line) {
+  return !line.empty() && std::all_of(line.begin(), line.end(), IdChar) &&
+         line.find('\\') != std::string::npos;
+}
+
+// Another entry in a description: a token holding a backslash, blanks, ": ".
+bool HoldsEntry(const std::string& description) {
+  for (size_t at = description.find(": "); at != std::string::npos;
+       at = description.find(": ", at + 1)) {
+    size_t end = description.find_last_not_of(' ', at - 1);
+    if (at == 0 || end == std::string::npos) continue;
+    size_t begin = end + 1;
+    while (begin > 0 && IdChar(description[begin - 1])) --begin;
+    if (description.substr(begin, end + 1 - begin).find('\\') != std::string::npos) return true;
   }
   return false;
 }
@@ -35,19 +56,33 @@ bool ExemptByLibrary(const std::string& line) {
                            std::end(ExemptProductIds);
 }
 
+// The removal one entry asks for, if any.
+void Expect(const std::string& entry, bool audio, std::vector<WString>& expected) {
+  if (audio && entry.find("Nakora") == std::string::npos &&
+      entry.find("QVA") == std::string::npos) {
+    return;
+  }
+  size_t colon = entry.find(':');
+  std::string id = colon == std::string::npos ? entry : entry.substr(0, colon);
+  if (colon == std::string::npos ? !IsBareId(entry) : HoldsEntry(entry.substr(colon + 1))) return;
+  // sscanf stops at a NUL; so does the ID's own scan, which never crosses one.
+  if (!audio && ExemptByLibrary(entry)) return;
+  if (!Widens(id)) expected.push_back(Widen(" -f remove @" + id));
+}
+
 void Check(const std::vector<std::string>& lines, bool audio) {
   std::vector<WString> expected;
   for (const std::string& line : lines) {
-    if (audio && line.find("Nakora") == std::string::npos &&
-        line.find("QVA") == std::string::npos) {
+    if (!audio) {
+      Expect(line, false, expected);
       continue;
     }
-    // sscanf stops at a NUL; so does the ID's own scan, which never crosses one.
-    if (!audio && ExemptByLibrary(line)) continue;
-    size_t colon = line.find(':');
-    if (colon == std::string::npos) continue;
-    std::string id = line.substr(0, colon);
-    if (!Widens(id)) expected.push_back(Widen(" -f remove @" + id));
+    // Endpoint entries that ran together are told apart by their IDs' start.
+    for (size_t start = 0; start < line.size();) {
+      size_t next = line.find("SWD\\MMDEVAPI\\", start + 1);
+      Expect(line.substr(start, next - start), true, expected);
+      start = next == std::string::npos ? line.size() : next;
+    }
   }
 
   std::vector<WString> removals;
