@@ -1,10 +1,11 @@
 // The simulated machine as the devcon and dism stand-ins see it: plain files in
 // the directory named by NKSIM (a Windows path).
 //   calls.log     every start of a stand-in: its name, its parameter text, LF
-//   codes.txt     "<operation>\t<exit code>" lines; an operation not listed exits 0
-//   devices.txt   "<instance ID>\t<description>" lines, the device nodes present
+//   codes.txt     "<operation>\t<exit code or word>" lines; an operation not listed
+//                 exits 0
 //   drivers.txt   "<published>\t<original>\t<inbox>\t<class>\t<provider>\t<date>\t<version>"
-// A listing can also be given verbatim, byte for byte (see each stand-in).
+// Device nodes live in the host's own device tree (see device_nodes.h). A
+// listing can also be given verbatim, byte for byte (see each stand-in).
 #pragma once
 
 #include <fcntl.h>
@@ -81,13 +82,17 @@ inline std::string LogCall(const char* program, int argc, char** argv) {
   return text;
 }
 
-inline int ScriptedExitCode(const std::string& operation) {
+// What codes.txt scripts for `operation`: an exit code, or a word some
+// operations know; "" when nothing is scripted.
+inline std::string ScriptedAction(const std::string& operation) {
   for (const auto& fields : ReadRecords("codes.txt")) {
-    if (fields.size() == 2 && fields[0] == operation) {
-      return static_cast<int>(strtoul(fields[1].c_str(), nullptr, 0));
-    }
+    if (fields.size() == 2 && fields[0] == operation) return fields[1];
   }
-  return 0;
+  return "";
+}
+
+inline int ScriptedExitCode(const std::string& operation) {
+  return static_cast<int>(strtoul(ScriptedAction(operation).c_str(), nullptr, 0));
 }
 
 // What the stand-ins print goes out byte for byte, CR LF written where meant.

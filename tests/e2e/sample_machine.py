@@ -1,33 +1,68 @@
 """A PC with Nakora's stack installed beside other makers' hardware, for the
 end-to-end scenarios and the demo."""
 
-from simulated_machine import Machine
+from simulated_machine import Device, Machine
 
 RECEIVER = b"USB\\VID_E7A9&PID_0001\\5&2B1A0C3&0&1"  # exempt product ID
 HEADSET = b"USB\\VID_E7A9&PID_0A50&MI_00\\7&1F2E3D4C&0&0000"
 HEADSET_CONTROL = b"HID\\VID_E7A9&PID_0A50&MI_03&COL01\\QVA&8&2C0A5E&0&0000"  # in both listings
-DOCK = b"USB\\VID_E7A9&PID_C900\\6&3A5F1B&0&4"  # its removal fails
+NAMELESS = b"USB\\VID_E7A9&PID_0A90\\6&5C2D1E&0&5"  # neither description nor friendly name
 CAMERA = b"USB\\VID_E7A9&PID_0B12\\5&9D04E1&0&2"
+LOCALISED_HEADSET = b"USB\\VID_E7A9&PID_0C30\\7&2A4B6C&0&0001"  # its name runs into the next line
+CHARGER = b"USB\\VID_E7A9&PID_0C31\\7&2A4B6C&0&0002"
+ADAPTER = b"USB\\VID_E7A9&PID_0D10\\6&7E8F90&0&1"  # its removal needs a restart
+DOCK = b"USB\\VID_E7A9&PID_C900\\6&3A5F1B&0&4"  # devcon fails to remove it
 VIRTUAL_AUDIO = b"ROOT\\QVA_VAD\\0000"
 OTHER_RECEIVER = b"USB\\VID_046D&PID_C548\\6&11A2B3&0&3"
 HEADSET_SPEAKERS = b"SWD\\MMDEVAPI\\{0.0.0.00000000}.{6D3A2C41-9E07-4B7A-8D5E-2F1C3B4A5D60}"
-VIRTUAL_MICROPHONE = b"SWD\\MMDEVAPI\\{0.0.1.00000000}.{0B4E7A12-5C3D-4F6E-9A8B-7C6D5E4F3A21}"
 ONBOARD_SPEAKERS = b"SWD\\MMDEVAPI\\{0.0.0.00000000}.{A1B2C3D4-E5F6-4789-ABCD-EF0123456789}"
+VIRTUAL_MICROPHONE = b"SWD\\MMDEVAPI\\{0.0.1.00000000}.{0B4E7A12-5C3D-4F6E-9A8B-7C6D5E4F3A21}"
 CLONE_MICROPHONE = b"SWD\\MMDEVAPI\\{0.0.1.00000000}.{11223344-5566-4778-899A-ABBCCDDEEFF0}"
+# Listed just before the headset's microphone: its Cyrillic name runs the two together.
+ONBOARD_MICROPHONE = b"SWD\\MMDEVAPI\\{0.0.1.00000000}.{2B3C4D5E-6F70-4812-93A4-B5C6D7E8F901}"
+HEADSET_MICROPHONE = b"SWD\\MMDEVAPI\\{0.0.1.00000000}.{3C1A2B4D-5E6F-4701-8293-A4B5C6D7E8F9}"
 
-DESCRIPTIONS = {
+# Names as the listing's code page has them, or str where they hold more.
+NAMES = {
     RECEIVER: b"Nakora Unifying Receiver",
     HEADSET: b"Nakora G Pro Headset",
     HEADSET_CONTROL: b"Nakora G Pro QVA Control",
+    NAMELESS: None,
+    CAMERA: b"Cam\xe9ra Nakora StreamCam",
+    LOCALISED_HEADSET: "Nakora \u0413\u0430\u0440\u043d\u0438\u0442\u0443\u0440\u0430",
+    CHARGER: b"Nakora Charging Stand",
+    ADAPTER: b"Nakora Wireless Adapter",
     DOCK: b"Nakora USB-C Dock",
-    CAMERA: b"Cam\xe9ra Nakora StreamCam",  # as the listing's code page has it
     VIRTUAL_AUDIO: b"QVA Virtual Audio Device",
     OTHER_RECEIVER: b"USB Receiver",
     HEADSET_SPEAKERS: b"Speakers (Nakora G Pro Headset)",
-    VIRTUAL_MICROPHONE: b"Microphone (QVA Virtual Audio)",
     ONBOARD_SPEAKERS: b"Speakers (Realtek(R) Audio)",
+    VIRTUAL_MICROPHONE: b"Microphone (QVA Virtual Audio)",
     CLONE_MICROPHONE: b"Headset Microphone (nakora compatible)",
+    ONBOARD_MICROPHONE: "\u041c\u0438\u043a\u0440\u043e\u0444\u043e\u043d (Realtek(R) Audio)",
+    HEADSET_MICROPHONE: b"Microphone (Nakora G Pro Headset)",
 }
+
+ENDPOINT_IDS = [b"MMDEVAPI\\AudioEndpoints"]
+HARDWARE_IDS = {
+    # Its hardware IDs hold no QVA; a compatible ID does, so that the brand listing has it too.
+    HEADSET_CONTROL: dict(hardware_ids=[b"HID\\VID_E7A9&PID_0A50&MI_03&COL01",
+                                        b"HID\\VID_E7A9&PID_0A50&MI_03"],
+                          compatible_ids=[b"HID\\QVA_CONTROL", b"HID_DEVICE"]),
+}
+
+
+def device(instance_id):
+    """A sample device as its maker's driver names it: the description and
+    the friendly name alike."""
+    ids = HARDWARE_IDS.get(instance_id, {})
+    if instance_id.startswith(b"SWD\\MMDEVAPI\\"):
+        ids = dict(hardware_ids=ENDPOINT_IDS)
+    name = NAMES[instance_id]
+    return Device(instance_id, friendly_name=name, description=name, **ids)
+
+
+DEVICES = [device(i) for i in NAMES]
 
 
 def driver(published, original, class_name, provider):
@@ -54,9 +89,9 @@ INSTALL_DIR = {"InstallDir": "C:\\Program Files\\Nakora"}
 
 def machine():
     return Machine(
-        devices=list(DESCRIPTIONS.items()),
+        devices=list(DEVICES),
         drivers=list(DRIVERS),
-        codes={b"remove " + DOCK: 2, b"dp_delete oem20.inf": 5},
+        codes={b"remove " + DOCK: b"fail", b"remove " + ADAPTER: 1, b"dp_delete oem20.inf": 2},
         registry32={
             "": INSTALL_DIR,
             "NkDrvSetup": {"Version": "6.0.1.8"},

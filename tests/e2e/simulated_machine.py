@@ -2,8 +2,9 @@
 end to end, on Windows itself or in a Wine prefix.
 
 The stand-ins for devcon and dism (tests/standins) read and change the machine
-through the files of one directory, named by NKSIM (see machine_files.h); the
-host's own cmd, del and registry do the rest. Every run starts from a machine
+through the files of one directory, named by NKSIM (see machine_files.h), and
+through the host's own device tree, where the harness lays the device nodes out
+with nkdevtree; the host's own cmd, del and registry do the rest. Every run starts from a machine
 laid out anew, in a current directory of its own that holds the stand-ins: the
 tool's own search finds them there first, and its PATH leads nowhere else, so
 a stand-in left out is really missing.
@@ -16,6 +17,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 PARENT_KEY = "HKEY_LOCAL_MACHINE\\Software\\Nakora"
 LISTING_FILES = ("devicelist.txt", "audiodevicelist.txt", "driverlist.txt")
@@ -52,18 +54,48 @@ def device_line(instance_id, description):
     return padded(instance_id) + b": " + description + b"\r\n"
 
 
+def _text(value):
+    """Names as str; bytes are read as the listing's code page has them."""
+    return value.decode("latin-1") if isinstance(value, bytes) else value
+
+
+@dataclasses.dataclass
+class Device:
+    """A device node or audio endpoint. Names and IDs are bytes (as devcon's
+    listing has them) or str (which may hold any character); a name left None
+    is not set. devcon's findall lists the node by its hardware and compatible
+    IDs and names it by its friendly name, else its description."""
+
+    instance_id: bytes
+    friendly_name: object = None
+    description: object = None
+    hardware_ids: list = None  # None: the instance ID up to its last backslash
+    compatible_ids: list = dataclasses.field(default_factory=list)
+
+    def record(self):
+        """The line nkdevtree's "add" reads, in UTF-8."""
+        instance_id = _text(self.instance_id)
+        hardware_ids = (self.hardware_ids if self.hardware_ids is not None
+                        else [instance_id.rpartition("\\")[0]])
+        fields = [instance_id, "|".join(map(_text, hardware_ids)),
+                  "|".join(map(_text, self.compatible_ids)),
+                  _text(self.description or ""), _text(self.friendly_name or "")]
+        return "\t".join(fields) + "\n"
+
+
 @dataclasses.dataclass
 class Machine:
     """What is installed before a run.
 
-    devices: (instance ID, description) byte pairs, device nodes and audio
-        endpoints alike; devcon's findall lists those whose ID matches.
+    devices: Device records, device nodes and audio endpoints alike.
     drivers: rows of the driver table (published name, original file name,
         inbox, class, provider, date, version).
     listings: verbatim listings instead: "findall <pattern without *>" or
         "dism table" mapped to the bytes the tool prints.
-    codes: scripted exit codes by operation ("findall *QVA*", "remove <ID>",
-        "dp_delete <name>", "rescan", "get-drivers"); others exit 0.
+    codes: what is scripted by operation ("findall *QVA*", "remove <ID>",
+        "dp_delete <name>", "rescan", "get-drivers"): an exit code, or for a
+        removal b"fail" or b"hang" (see tests/standins/devcon.cc); others
+        exit 0.
     registry32, registry64: the key HKLM\\Software\\Nakora in each view, as
         {relative key path: {value name: string}} with "" for the key itself;
         None leaves the key out.
@@ -90,8 +122,26 @@ class Outcome:
     registry64: dict
     driver_files: list  # files in the drivers directory that were not there before
     listings: dict  # listing file name -> bytes, None when absent
-    devices: list  # device IDs still present
+    devices: list  # the laid-out instance IDs still in the device tree, in the machine's order
     drivers: list  # published names still present
+
+
+def read(path):
+    """A file's bytes, None when it is absent."""
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return None
+
+
+def _read_record(path):
+    """The names a record of what was laid out holds."""
+    try:
+        with open(path, encoding="utf-8") as record:
+            return [name for name in record.read().split("\n") if name]
+    except FileNotFoundError:
+        return []
 
 
 def _reg_file(view_key):
@@ -147,8 +197,9 @@ class WineHost:
         fcntl.flock(self.lock, fcntl.LOCK_EX)
         self.windir = os.path.join(self.prefix, "drive_c", "windows")
         self.system32 = os.path.join(self.windir, "system32")
-        # The driver files laid out, kept across runs of the tests.
+        # The driver files and device nodes laid out, kept across runs of the tests.
         self.record = os.path.join(self.prefix, "nk-e2e-driver-files")
+        self.device_record = os.path.join(self.prefix, "nk-e2e-devices")
         # Wine makes a program's PATH from the prefix's registry, with WINEPATH
         # before it: with the registry's part empty, WINEPATH is all of it.
         self.run(["reg", "add", self.ENVIRONMENT_KEY, "/v", "PATH", "/t", "REG_EXPAND_SZ", "/d", "",
@@ -157,12 +208,19 @@ class WineHost:
     def close(self):
         self.lock.close()
 
-    def run(self, args, cwd=None, env=None, path=None, check=False, timeout=None):
+    def command(self, args, env=None, path=None):
+        """The command line and environment that run a Windows program. The
+        process started is the Windows process itself: killing it is what
+        TerminateProcess would do."""
         env = dict(os.environ, **(env or {}), WINEPATH=self.USUAL_PATH if path is None else path)
+        return [self.wine_run, *args], env
+
+    def run(self, args, cwd=None, env=None, path=None, check=False, timeout=None):
+        command, env = self.command(args, env, path)
         # Only stdout is the tool's report. Wine's background processes hold
         # on to a stderr pipe for seconds after the program has ended.
-        return subprocess.run([self.wine_run, *args], cwd=cwd, env=env, check=check,
-                              timeout=timeout, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+        return subprocess.run(command, cwd=cwd, env=env, check=check, timeout=timeout,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                               stderr=subprocess.DEVNULL)
 
     @staticmethod
@@ -178,6 +236,7 @@ class WindowsHost:
     LAUNCH_FAILURE = (2, "The system cannot find the file specified.")
     # Nothing here is the tests' own to tidy up after an earlier run.
     record = None
+    device_record = None
 
     def __init__(self):
         if sys.maxsize < 2**32:
@@ -189,13 +248,18 @@ class WindowsHost:
     def close(self):
         pass
 
-    def run(self, args, cwd=None, env=None, path=None, check=False, timeout=None):
+    @staticmethod
+    def command(args, env=None, path=None):
         env = dict(os.environ, **(env or {}))
         if path is not None:
             env["PATH"] = path
             # Would keep cmd from searching the current directory.
             env.pop("NODEFAULTCURRENTDIRECTORYINEXEPATH", None)
-        return subprocess.run(list(args), cwd=cwd, env=env, check=check, timeout=timeout,
+        return list(args), env
+
+    def run(self, args, cwd=None, env=None, path=None, check=False, timeout=None):
+        command, env = self.command(args, env, path)
+        return subprocess.run(command, cwd=cwd, env=env, check=check, timeout=timeout,
                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                               stderr=subprocess.DEVNULL)
 
@@ -209,24 +273,24 @@ class Harness:
     """Runs the tool on simulated machines laid out on this host, one at a
     time."""
 
-    def __init__(self, exe=None, devcon=None, dism=None):
+    def __init__(self, exe=None, devcon=None, dism=None, devtree=None):
         self.exe = os.path.abspath(exe or os.environ["NK_EXE"])
         self.standins = {"devcon.exe": os.path.abspath(devcon or os.environ["NK_DEVCON"]),
                          "dism.exe": os.path.abspath(dism or os.environ["NK_DISM"])}
+        self.devtree = os.path.abspath(devtree or os.environ["NK_DEVTREE"])
         self.host = Host()
+        self.scratch = tempfile.TemporaryDirectory(prefix="nk-e2e-")
+        self.runs = 0
         self.drivers_dir = os.path.join(self.host.system32, "drivers")
-        self.laid_out_files, self.laid_out_views = [], set()
+        self.laid_out_files, self.laid_out_views, self.laid_out_devices = [], set(), []
         if self.host.record:
             # The prefix outlives a test run: what an earlier one laid out goes.
-            if os.path.exists(self.host.record):
-                with open(self.host.record) as record:
-                    self.laid_out_files = [name for name in record.read().split("\n") if name]
+            self.laid_out_files = _read_record(self.host.record)
+            self.laid_out_devices = _read_record(self.host.device_record)
             self.laid_out_views = {"32", "64"}
             self._clear()
         self._refuse_a_touched_machine()
         self.driver_files_before = set(os.listdir(self.drivers_dir))
-        self.scratch = tempfile.TemporaryDirectory(prefix="nk-e2e-")
-        self.runs = 0
 
     def close(self):
         self._clear()
@@ -251,9 +315,28 @@ class Harness:
         if self.host.record:
             with open(self.host.record, "w") as record:
                 record.write("\n".join(self.laid_out_files))
+        if self.host.device_record:
+            with open(self.host.device_record, "w", encoding="utf-8") as record:
+                record.write("\n".join(self.laid_out_devices))
+
+    def _devtree(self, *args):
+        result = self.host.run([self.devtree, *args])
+        if result.returncode not in (0, 2):
+            raise RuntimeError(f"nkdevtree {' '.join(args)} failed with {result.returncode}")
+        return result
+
+    def _devtree_file(self, name, lines):
+        path = os.path.join(self.scratch.name, name)
+        with open(path, "w", encoding="utf-8", newline="") as out:
+            out.writelines(lines)
+        return self.host.windows_path(path)
 
     def _clear(self):
         """Removes what was laid out; nothing else."""
+        if self.laid_out_devices:
+            self._devtree("remove", self._devtree_file(
+                "remove.txt", (i + "\n" for i in self.laid_out_devices)))
+            self.laid_out_devices = []
         for name in self.laid_out_files:
             if os.path.lexists(os.path.join(self.drivers_dir, name)):
                 os.remove(os.path.join(self.drivers_dir, name))
@@ -276,12 +359,11 @@ class Harness:
         for directory in (sim, cwd, os.path.join(run_dir, "path")):
             os.makedirs(directory)
 
-        with open(os.path.join(sim, "devices.txt"), "wb") as out:
-            out.writelines(i + b"\t" + d + b"\n" for i, d in machine.devices)
         with open(os.path.join(sim, "drivers.txt"), "wb") as out:
             out.writelines(b"\t".join(row) + b"\n" for row in machine.drivers)
         with open(os.path.join(sim, "codes.txt"), "wb") as out:
-            out.writelines(k + b"\t" + str(c).encode() + b"\n" for k, c in machine.codes.items())
+            out.writelines(k + b"\t" + (c if isinstance(c, bytes) else str(c).encode()) + b"\n"
+                           for k, c in machine.codes.items())
         for name, data in machine.listings.items():
             with open(os.path.join(sim, name + ".txt"), "wb") as out:
                 out.write(data)
@@ -295,10 +377,23 @@ class Harness:
                 raise RuntimeError(f"{os.path.join(self.drivers_dir, name)} is the machine's "
                                    "own: not laying a file out over it")
         self.laid_out_files = list(machine.driver_files)
+        # Recorded first, so that an interrupted run's nodes go the next time.
+        self.laid_out_devices = [_text(d.instance_id) for d in machine.devices]
         self._record()
         for name in machine.driver_files:
             with open(os.path.join(self.drivers_dir, name), "wb") as out:
                 out.write(b"MZ")
+        if machine.devices:
+            added = self._devtree("add", self._devtree_file(
+                "add.txt", (d.record() for d in machine.devices)))
+            if added.returncode == 2:  # it made none
+                self.laid_out_devices = []
+                self._record()
+                raise RuntimeError(
+                    "Not a machine to simulate on: these device nodes are already there and the "
+                    "tests did not lay them out (remove them by hand if they are no use): "
+                    + ", ".join(line.partition("\t")[2] for line in
+                                added.stdout.decode("utf-8").splitlines()))
 
         imports = []
         for view, key in (("32", machine.registry32), ("64", machine.registry64)):
@@ -318,22 +413,26 @@ class Harness:
         text32, _, text64 = result.stdout.decode("latin-1").partition("---- ")
         return _parse_reg_query(text32), _parse_reg_query(text64)
 
+    def devices_left(self, machine):
+        """The machine's instance IDs still in the host's device tree."""
+        listed = self._devtree("list").stdout.decode("utf-8").upper().splitlines()
+        return [d.instance_id for d in machine.devices if _text(d.instance_id).upper() in listed]
+
+    def _tool(self, run_dir, args):
+        """What runs the tool on the machine laid out in `run_dir`."""
+        sim = os.path.join(run_dir, "machine")
+        return self.host.command([self.exe, *args], env={"NKSIM": self.host.windows_path(sim)},
+                                 path=self.host.windows_path(os.path.join(run_dir, "path")))
+
     def run(self, machine, args=()):
         """Lays out `machine`, runs the tool in a fresh current directory and
         collects what it printed and what it left behind."""
         run_dir = self.lay_out(machine)
         sim, cwd = os.path.join(run_dir, "machine"), os.path.join(run_dir, "cwd")
-        result = self.host.run([self.exe, *args], cwd=cwd,
-                               env={"NKSIM": self.host.windows_path(sim)},
-                               path=self.host.windows_path(os.path.join(run_dir, "path")),
-                               timeout=RUN_TIMEOUT)
-
-        def read(path):
-            try:
-                with open(path, "rb") as f:
-                    return f.read()
-            except FileNotFoundError:
-                return None
+        command, env = self._tool(run_dir, args)
+        result = subprocess.run(command, cwd=cwd, env=env, timeout=RUN_TIMEOUT,
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL)
 
         def first_fields(name):
             return [line.split(b"\t")[0] for line in read(os.path.join(sim, name)).splitlines()]
@@ -350,9 +449,38 @@ class Harness:
             registry64=registry64,
             driver_files=sorted(left - self.driver_files_before),
             listings={name: read(os.path.join(cwd, name)) for name in LISTING_FILES},
-            devices=first_fields("devices.txt"),
+            devices=self.devices_left(machine),
             drivers=first_fields("drivers.txt"),
         )
+
+    def run_killed_at_hang(self, machine):
+        """Lays out `machine`, one removal of which devcon hangs on, and runs
+        the tool with its output going to a file (as "> report.txt" would).
+        Once devcon hangs, kills the tool as a deployment system's time limit
+        would, lets devcon go and returns what the file then holds."""
+        run_dir = self.lay_out(machine)
+        sim, cwd = os.path.join(run_dir, "machine"), os.path.join(run_dir, "cwd")
+        hanging = os.path.join(sim, "hanging")
+        command, env = self._tool(run_dir, ())
+        with open(os.path.join(run_dir, "report.txt"), "wb") as out:
+            tool = subprocess.Popen(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+                                    stdout=out, stderr=subprocess.DEVNULL)
+        try:
+            deadline = time.monotonic() + RUN_TIMEOUT
+            while not os.path.exists(hanging):
+                if tool.poll() is not None or time.monotonic() > deadline:
+                    raise AssertionError("devcon did not hang")
+                time.sleep(0.1)
+        finally:
+            tool.kill()
+            tool.wait()
+            with open(os.path.join(sim, "release"), "wb"):
+                pass
+            # The stand-in ends within a tenth of a second of the release.
+            deadline = time.monotonic() + 30
+            while os.path.exists(hanging) and time.monotonic() < deadline:
+                time.sleep(0.1)
+        return read(os.path.join(run_dir, "report.txt"))
 
 
 def banner(exe):

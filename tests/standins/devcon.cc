@@ -1,87 +1,160 @@
-// Stands in for devcon on a simulated machine (see tests/e2e/machine_files.h):
-//   findall <pattern>      lists matching devices as devcon does; the listing
-//                          comes verbatim from "findall <pattern without *>.txt"
-//                          when that file exists
-//   -f remove @<id>        forgets the device on success
-//   -f /dp_delete <name>   forgets the driver package on success
-//   rescan
-// Each exits with its scripted code ("findall <pattern>", "remove <id>",
-// "dp_delete <name>", "rescan"); an unknown operation exits 3, as devcon's
-// syntax error does.
-#include <cctype>
-#include <cstdio>
-#include <string>
-
+// Stands in for devcon on a simulated machine whose device nodes are the
+// host's own (device_nodes.h) and whose driver packages are drivers.txt (see
+// tests/e2e/machine_files.h). It behaves as devcon was measured to:
+//   findall <pattern>      lists the nodes a hardware or compatible ID of
+//                          which matches; verbatim from "findall <pattern
+//                          without *>.txt" instead when that file exists
+//   -f remove @<id>        removes the node as scripted for "remove <id>":
+//                          nothing (removed), "fail" (devcon says so and still
+//                          exits 0), an exit code (the node stays; 1 is devcon's
+//                          "restart needed"), or "hang" (waits for a file
+//                          "release", then exits 0 with the node still there)
+//   -f /dp_delete <name>   forgets the driver package, or exits with the code
+//                          scripted for "dp_delete <name>"
+//   rescan                 exits with the code scripted for "rescan"
+// The parameter text is split into arguments as Windows programs do; an
+// unknown operation exits 3, as devcon's syntax error does.
+// device_nodes.h brings windows.h, which shellapi.h needs before it.
+#include "device_nodes.h"
 #include "machine_files.h"
+
+#include <shellapi.h>
+
+#include <cwctype>
+#include <string>
+#include <vector>
 
 namespace {
 
-std::string Trim(const std::string& text) {
-  size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 // devcon's patterns: '*' for any run of characters, letters in either case.
-bool Matches(const char* pattern, const char* text) {
-  if (*pattern == '*') return Matches(pattern + 1, text) || (*text && Matches(pattern, text + 1));
+bool Matches(const wchar_t* pattern, const wchar_t* text) {
+  if (*pattern == L'*') return Matches(pattern + 1, text) || (*text && Matches(pattern, text + 1));
   if (!*pattern) return !*text;
-  return *text &&
-         toupper(static_cast<unsigned char>(*pattern)) ==
-             toupper(static_cast<unsigned char>(*text)) &&
-         Matches(pattern + 1, text + 1);
+  return *text && towupper(*pattern) == towupper(*text) && Matches(pattern + 1, text + 1);
 }
 
-int FindAll(const std::string& pattern) {
+bool AnyMatches(const std::wstring& pattern, const std::vector<std::wstring>& ids) {
+  for (const auto& id : ids) {
+    if (Matches(pattern.c_str(), id.c_str())) return true;
+  }
+  return false;
+}
+
+std::wstring Padded(const std::wstring& instanceId) {
+  return instanceId.size() < 60 ? instanceId + std::wstring(60 - instanceId.size(), L' ')
+                                : instanceId;
+}
+
+// The "C" locale's output of the legacy runtime: a character above U+00FF
+// ends the entry where it stands, line end and all.
+std::string LegacyOutput(const std::wstring& entry) {
+  std::string out;
+  for (wchar_t c : entry) {
+    if (c > 0xFF) break;
+    out += static_cast<char>(c);
+  }
+  return out;
+}
+
+int FindAll(const std::wstring& pattern) {
   std::string name = "findall ";
-  for (char c : pattern) {
+  for (char c : LogBytes(pattern)) {
     if (c != '*') name += c;
   }
   std::string listing;
   if (!ReadMachineFile(name + ".txt", listing)) {
     int found = 0;
-    for (const auto& device : ReadRecords("devices.txt")) {
-      if (!Matches(pattern.c_str(), device[0].c_str())) continue;
-      char id[512];
-      snprintf(id, sizeof id, "%-60s: ", device[0].c_str());
-      listing += id + (device.size() > 1 ? device[1] : "") + "\r\n";
+    for (const auto& node : ListDeviceNodes()) {
+      if (!AnyMatches(pattern, node.hardwareIds) && !AnyMatches(pattern, node.compatibleIds)) {
+        continue;
+      }
+      std::wstring entry = node.instanceId;
+      if (node.hasFriendlyName || node.hasDescription) {
+        entry =
+            Padded(entry) + L": " + (node.hasFriendlyName ? node.friendlyName : node.description);
+      }
+      listing += LegacyOutput(entry + L"\r\n");
       ++found;
     }
     listing += found ? std::to_string(found) + " matching device(s) found.\r\n"
                      : "No matching devices found.\r\n";
   }
   WriteStdout(listing);
-  return ScriptedExitCode("findall " + pattern);
+  return ScriptedExitCode("findall " + LogBytes(pattern));
 }
 
-// On success the machine no longer has the item: drops the records whose
-// first field is `key`.
-int Forget(const std::string& file, const std::string& operation, const std::string& key) {
-  int code = ScriptedExitCode(operation + " " + key);
-  if (code == 0) {
-    auto records = ReadRecords(file);
-    std::vector<std::vector<std::string>> kept;
-    for (const auto& record : records) {
-      if (record[0] != key) kept.push_back(record);
-    }
-    if (kept.size() != records.size()) WriteRecords(file, kept);
+void Hang() {
+  WriteMachineFile("hanging", "", "wb");
+  std::string ignored;
+  for (int waited = 0; waited < 600 && !ReadMachineFile("release", ignored); ++waited) Sleep(100);
+  DeleteFileA(MachinePath("hanging").c_str());
+}
+
+int Remove(const std::wstring& instanceId) {
+  std::string action = ScriptedAction("remove " + LogBytes(instanceId));
+  HDEVINFO set = SetupDiCreateDeviceInfoList(nullptr, nullptr);
+  SP_DEVINFO_DATA device;
+  bool found = set != INVALID_HANDLE_VALUE && OpenDeviceNode(set, instanceId, device);
+  std::wstring shown = instanceId;
+  if (found) {
+    wchar_t id[MAX_DEVICE_ID_LEN + 1] = {};
+    if (SetupDiGetDeviceInstanceIdW(set, &device, id, MAX_DEVICE_ID_LEN + 1, nullptr)) shown = id;
   }
+  std::string said = "No devices were removed.\r\n";
+  int code = 0;
+  if (found && action == "hang") {
+    Hang();
+    said = "";
+  } else if (found && (action.empty() || action == "fail")) {
+    if (action.empty() && SetupDiRemoveDevice(set, &device)) {
+      said = LegacyOutput(Padded(shown) + L": Removed\r\n");
+    } else {
+      said = LegacyOutput(Padded(shown) + L": Remove failed\r\n") + said;
+    }
+  } else if (found) {
+    code = static_cast<int>(strtoul(action.c_str(), nullptr, 0));
+    said = "";
+  }
+  if (set != INVALID_HANDLE_VALUE) SetupDiDestroyDeviceInfoList(set);
+  WriteStdout(said);
   return code;
+}
+
+int DeleteDriverPackage(const std::wstring& path) {
+  std::string name = LogBytes(path.substr(path.find_last_of(L"\\/") + 1));
+  int code = ScriptedExitCode("dp_delete " + name);
+  if (code != 0) {
+    WriteStdout("Driver package '" + name + "' could not be deleted.\r\n");
+    fputs("devcon.exe failed.\n", stderr);
+    return code;
+  }
+  auto records = ReadRecords("drivers.txt");
+  std::vector<std::vector<std::string>> kept;
+  for (const auto& record : records) {
+    if (record[0] != name) kept.push_back(record);
+  }
+  if (kept.size() != records.size()) WriteRecords("drivers.txt", kept);
+  WriteStdout("Driver package '" + name + "' deleted.\r\n");
+  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string text = LogCall("devcon", argc, argv);
-  std::string trimmed = Trim(text);
-  if (trimmed.rfind("findall ", 0) == 0) return FindAll(Trim(trimmed.substr(8)));
-  if (trimmed.rfind("-f remove @", 0) == 0) {
-    // devcon splits at blanks, so the ID's column padding never reaches it.
-    return Forget("devices.txt", "remove", trimmed.substr(11));
+  LogCall("devcon", argc, argv);
+  int count = 0;
+  wchar_t** words = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::wstring> args(words + (count > 0 ? 1 : 0), words + count);
+  LocalFree(words);
+  if (!args.empty() && args[0] == L"-f") args.erase(args.begin());  // forces nothing here
+  if (args.empty()) return 3;
+  std::wstring operation = args[0];
+  if (!operation.empty() && operation[0] == L'/') operation.erase(0, 1);
+  if (operation == L"findall" && args.size() == 2) return FindAll(args[1]);
+  if (operation == L"remove" && args.size() == 2 && args[1][0] == L'@') {
+    return Remove(args[1].substr(1));
   }
-  if (trimmed.rfind("-f /dp_delete ", 0) == 0) {
-    return Forget("drivers.txt", "dp_delete", Trim(trimmed.substr(14)));
-  }
-  if (trimmed == "rescan") return ScriptedExitCode("rescan");
+  if (operation == L"dp_delete" && args.size() == 2) return DeleteDriverPackage(args[1]);
+  if (operation == L"rescan" && args.size() == 1) return ScriptedExitCode("rescan");
   return 3;
 }
