@@ -24,9 +24,11 @@ HEADINGS = (b"Removing devices...\r\n"
 # Every listing fails, though each still prints what it found: nothing may be
 # read from the files.
 FAILING_LISTINGS = sm.Machine(
-    devices=[(b"USB\\VID_E7A9&PID_0A50\\6&1F2E3D4C&0&1", b"Nakora G Pro Headset"),
-             (b"ROOT\\QVA_VAD\\0000", b"QVA Virtual Audio Device"),
-             (b"SWD\\MMDEVAPI\\{0.0.0.00000000}.{6d3a}", b"Speakers (Nakora G Pro Headset)")],
+    devices=[sm.Device(b"USB\\VID_E7A9&PID_0A50\\6&1F2E3D4C&0&1", b"Nakora G Pro Headset"),
+             sm.Device(b"ROOT\\QVA_VAD\\0000", b"QVA Virtual Audio Device"),
+             sm.Device(b"SWD\\MMDEVAPI\\{0.0.0.00000000}.{6d3a}",
+                       b"Speakers (Nakora G Pro Headset)",
+                       hardware_ids=[b"MMDEVAPI\\AudioEndpoints"])],
     drivers=[(b"oem12.inf", b"nkcommon.inf", b"No", b"MEDIA", b"Nakora Inc.", b"5/12/2023",
               b"6.0.1.8")],
     codes={b"findall *VID_E7A9*": 1, b"findall *QVA*": 1, b"findall *MMDEVAPI*": 2,

@@ -4,6 +4,7 @@ is left in the registry, the drivers directory and the current directory."""
 
 import dataclasses
 import os
+import re
 import sys
 import unittest
 
@@ -29,9 +30,20 @@ def report(text):
     return text.replace(b"\n", b"\r\n")
 
 
+def entry(instance_id):
+    """A sample device's entry in a findall listing. A name holding a character
+    above U+00FF ends there, line end and all: the next entry runs on."""
+    name = sample.NAMES[instance_id]
+    if name is None:
+        return instance_id + b"\r\n"
+    if isinstance(name, str):
+        return padded(instance_id) + b": " + re.sub("[^\x00-\xff].*", "", name).encode("latin-1")
+    return sm.device_line(instance_id, name)
+
+
 def listed(*instance_ids):
     """A findall listing of sample devices, as devcon prints it."""
-    lines = b"".join(sm.device_line(i, sample.DESCRIPTIONS[i]) for i in instance_ids)
+    lines = b"".join(entry(i) for i in instance_ids)
     return lines + b"%d matching device(s) found.\r\n" % len(instance_ids)
 
 
@@ -60,15 +72,21 @@ def sample_scenario():
         machine=s.machine(),
         report=report(
             b"Removing devices...\n"
-            b"\t Removed :  Nakora G Pro Headset\n"
             b"\t Removed :  Nakora G Pro QVA Control\n"
-            b"\t !!! Remove FAILED :  Nakora USB-C Dock\n"
+            b"\t Removed :  Nakora G Pro Headset\n"
+            b"\t Removed : " + s.NAMELESS + b"\n"
             b"\t Removed :  Cam\xe9ra Nakora StreamCam\n"
+            # The Cyrillic name ran the charger's entry into this line: neither is handed over.
+            b"\t !!! Remove FAILED :  Nakora " + padded(s.CHARGER) + b": Nakora Charging Stand\n"
+            b"\t !!! Remove FAILED :  Nakora Wireless Adapter\n"
+            b"\t !!! Remove FAILED :  Nakora USB-C Dock\n"
+            # Gone already: devcon finds nothing, and the tree has no such node.
             b"\t Removed :  Nakora G Pro QVA Control\n"
             b"\t Removed :  QVA Virtual Audio Device\n"
             b"Removing audio devices...\n"
             b"\t Removed :  Speakers (Nakora G Pro Headset)\n"
             b"\t Removed :  Microphone (QVA Virtual Audio)\n"
+            b"\t Removed :  Microphone (Nakora G Pro Headset)\n"
             b"Scanning installed drivers...\n"
             b"Cleanning up driver packages...\n"
             b"\t Nakora INF: oem12.inf (nkcommon.inf) - Removed\n"
@@ -82,10 +100,12 @@ def sample_scenario():
             b"Rescanning...\n"
             b"Done.\n"),
         calls=[FINDALL_DEVICES, FINDALL_BRAND]
-        + [remove_call(padded(i)) for i in (s.HEADSET, s.HEADSET_CONTROL, s.DOCK, s.CAMERA,
-                                            s.HEADSET_CONTROL, s.VIRTUAL_AUDIO)]
+        + [remove_call(padded(i)) for i in (s.HEADSET_CONTROL, s.HEADSET)]
+        + [remove_call(s.NAMELESS)]
+        + [remove_call(padded(i)) for i in (s.CAMERA, s.ADAPTER, s.DOCK, s.HEADSET_CONTROL,
+                                            s.VIRTUAL_AUDIO)]
         + [FINDALL_AUDIO, remove_call(s.HEADSET_SPEAKERS), remove_call(s.VIRTUAL_MICROPHONE),
-           GET_DRIVERS]
+           remove_call(s.HEADSET_MICROPHONE), GET_DRIVERS]
         + [dp_delete_call(b"oem%d.inf" % n) for n in (12, 13, 14, 16, 20, 21)]
         + [RESCAN],
         registry32={"": s.INSTALL_DIR, "Nakora Hub": {"Version": "2023.5"}, "drvtools": {},
@@ -93,16 +113,20 @@ def sample_scenario():
         registry64=s.machine().registry64,
         driver_files=["NkHelper.sys", "otheraudio.sys"],
         listings={
-            "devicelist.txt": listed(s.RECEIVER, s.HEADSET, s.HEADSET_CONTROL, s.DOCK, s.CAMERA)
+            # In the device tree's order.
+            "devicelist.txt": listed(s.HEADSET_CONTROL, s.RECEIVER, s.HEADSET, s.NAMELESS,
+                                     s.CAMERA, s.LOCALISED_HEADSET, s.CHARGER, s.ADAPTER, s.DOCK)
             + listed(s.HEADSET_CONTROL, s.VIRTUAL_AUDIO),
-            "audiodevicelist.txt": listed(s.HEADSET_SPEAKERS, s.VIRTUAL_MICROPHONE,
-                                          s.ONBOARD_SPEAKERS, s.CLONE_MICROPHONE),
+            "audiodevicelist.txt": listed(s.HEADSET_SPEAKERS, s.ONBOARD_SPEAKERS,
+                                          s.VIRTUAL_MICROPHONE, s.CLONE_MICROPHONE,
+                                          s.ONBOARD_MICROPHONE, s.HEADSET_MICROPHONE),
             "driverlist.txt": Containing((
                 b"\r\nDeployment Image Servicing and Management tool\r\n",
                 b"\r\noem12.inf      | nkcommon.inf       | No    | MEDIA             "
                 b"| Nakora Inc.                 | 5/12/2023 | 6.0.1.8\r\n")),
         },
-        devices=[s.RECEIVER, s.DOCK, s.OTHER_RECEIVER, s.ONBOARD_SPEAKERS, s.CLONE_MICROPHONE],
+        devices=[s.RECEIVER, s.LOCALISED_HEADSET, s.CHARGER, s.ADAPTER, s.DOCK, s.OTHER_RECEIVER,
+                 s.ONBOARD_SPEAKERS, s.CLONE_MICROPHONE, s.ONBOARD_MICROPHONE],
         drivers=[b"oem%d.inf" % n for n in (3, 15, 17, 18, 19, 20, 22)],
     )
 
@@ -115,7 +139,7 @@ def tools_missing_scenarios():
         Scenario(
             # cmd answers 9009 for the listings; the tool's own starts of devcon fail.
             name="devcon missing",
-            machine=Machine(devices=[(s.HEADSET, b"Nakora G Pro Headset")],
+            machine=Machine(devices=[s.device(s.HEADSET)],
                             drivers=[nakora_package, cmedia_package], devcon=False,
                             registry32={"": s.INSTALL_DIR}, driver_files=["NkCommon.sys"]),
             report=report(
@@ -140,7 +164,7 @@ def tools_missing_scenarios():
             # Also: no parent key in the 32-bit view, while the 64-bit one has it;
             # only the second driver file is there, so the first del fails.
             name="dism missing",
-            machine=Machine(devices=[(s.VIRTUAL_AUDIO, sample.DESCRIPTIONS[s.VIRTUAL_AUDIO])],
+            machine=Machine(devices=[s.device(s.VIRTUAL_AUDIO)],
                             drivers=[nakora_package], dism=False,
                             registry64={"": s.INSTALL_DIR, "NkDrvSetup": {}},
                             driver_files=["NkCommon.sys", "NkDev.sys"]),
@@ -164,7 +188,7 @@ def tools_missing_scenarios():
         Scenario(
             # The second listing still appends, and its lines stay unread.
             name="first device listing fails, second succeeds",
-            machine=Machine(devices=[(i, s.DESCRIPTIONS[i]) for i in (
+            machine=Machine(devices=[s.device(i) for i in (
                                 s.HEADSET, s.VIRTUAL_AUDIO, s.HEADSET_SPEAKERS)],
                             codes={b"findall *VID_E7A9*": 1}),
             report=report(
@@ -200,9 +224,19 @@ ODD_DEVICES = (
     + b"USB\\VID_E7A9&PID_0A74\t7: ID with a tab\r\n"
     + b"USB\\VID_E7A9&PID_0A75\\8 ROOT\\9: ID with a blank and more\r\n"
     + b": empty ID\r\n"
-    + b"USB\\VID_E7A9&PID_0A76\\A:two:colons\r\n")
+    + b"  : blanks-only ID\r\n"
+    + b"USB\\VID_E7A9&PID_0A76\\A:two:colons\r\n"
+    # Colon-less lines: only a lone token of printable ASCII with a backslash
+    # and no comma is a nameless device.
+    + b"USB\\VID_E7A9&PID_0A77\\B\r\n"
+    + b"USB\\VID_E7A9&PID_0001\\C\r\n"
+    + b"USB\\VID_E7A9&PID_0A78\\D,E\r\n"
+    + b"USB\\VID_E7A9&PID_0A79\\\xe9\r\n"
+    + b"NAKORA_VID_E7A9&PID_0A7A\r\n")
 ODD_AUDIO = (
     b"SWD\\MMDEVAPI\\{0.0.0.00000000}.{2} Nakora endpoint without a colon\r\n"
+    b"SWD\\MMDEVAPI\\{0.0.0.00000000}.{5}\r\n"  # nameless, so without the words
+    b"SWD\\MMDEVAPI\\QVA.{6}\r\n"
     b"SWD\\MMDEVAPI\\{0.0.1.00000000}.{3}: Microphone (nakora compatible)\r\n"
     b"SWD\\MMDEVAPI\\{0.0.1.00000000}.{4}: Line In (C-MEDIA USB Audio with QVA)\r\n"
     b"SWD\\MMDEVAPI\\{0.0.0.00000000}.{1}: Speakers (Nakora Headset)")  # no final line feed
@@ -234,9 +268,12 @@ def odd_listing_scenarios():
                 b"\t !!! Remove FAILED :  ID with quotes\n"
                 b"\t !!! Remove FAILED :  ID with a tab\n"
                 b"\t !!! Remove FAILED :  ID with a blank and more\n"
-                b"\t Removed :  empty ID\n"
+                b"\t !!! Remove FAILED :  empty ID\n"
+                b"\t !!! Remove FAILED :  blanks-only ID\n"
                 b"\t Removed : two:colons\n"
+                b"\t Removed : USB\\VID_E7A9&PID_0A77\\B\n"
                 b"Removing audio devices...\n"
+                b"\t Removed : SWD\\MMDEVAPI\\QVA.{6}\n"
                 b"\t Removed :  Line In (C-MEDIA USB Audio with QVA)\n"
                 b"\t Removed :  Speakers (Nakora Headset)\n"
                 b"Scanning installed drivers...\n"
@@ -248,9 +285,10 @@ def odd_listing_scenarios():
             calls=[FINDALL_DEVICES, FINDALL_BRAND,
                    remove_call(padded(b"USB\\VID_E7A9&PID_XYZ\\1")),
                    remove_call(padded(b"USB\\VID_E7A9&PID_0A71\\3&0")),
-                   remove_call(b""),
                    remove_call(b"USB\\VID_E7A9&PID_0A76\\A"),
+                   remove_call(b"USB\\VID_E7A9&PID_0A77\\B"),
                    FINDALL_AUDIO,
+                   remove_call(b"SWD\\MMDEVAPI\\QVA.{6}"),
                    remove_call(b"SWD\\MMDEVAPI\\{0.0.1.00000000}.{4}"),
                    remove_call(b"SWD\\MMDEVAPI\\{0.0.0.00000000}.{1}"),
                    GET_DRIVERS, RESCAN],
@@ -283,6 +321,13 @@ def odd_listing_scenarios():
 
 
 SCENARIOS = [sample_scenario()] + tools_missing_scenarios() + odd_listing_scenarios()
+
+# devcon hangs on the camera's removal, and a deployment system's time limit
+# kills the tool, whose output goes to a file: the report keeps what it printed.
+HANGING_DEVCON = Machine(devices=[sample.device(i) for i in (sample.HEADSET, sample.CAMERA)],
+                         codes={b"remove " + sample.CAMERA: b"hang"})
+BEFORE_THE_HANG = report(b"Removing devices...\n"
+                         b"\t Removed :  Nakora G Pro Headset\n")
 
 
 class ScenarioTest(unittest.TestCase):
@@ -320,6 +365,10 @@ class ScenarioTest(unittest.TestCase):
                     self.assertEqual(outcome.devices, scenario.devices)
                 if scenario.drivers is not None:
                     self.assertEqual(outcome.drivers, scenario.drivers)
+
+    def test_report_file_when_killed_during_a_hang(self):
+        self.assertEqual(self.harness.run_killed_at_hang(HANGING_DEVCON),
+                         self.banner + BEFORE_THE_HANG)
 
 
 if __name__ == "__main__":
