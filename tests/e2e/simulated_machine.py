@@ -54,7 +54,7 @@ def device_line(instance_id, description):
     return padded(instance_id) + b": " + description + b"\r\n"
 
 
-def _text(value):
+def as_text(value):
     """Names as str; bytes are read as the listing's code page has them."""
     return value.decode("latin-1") if isinstance(value, bytes) else value
 
@@ -74,12 +74,12 @@ class Device:
 
     def record(self):
         """The line nkdevtree's "add" reads, in UTF-8."""
-        instance_id = _text(self.instance_id)
+        instance_id = as_text(self.instance_id)
         hardware_ids = (self.hardware_ids if self.hardware_ids is not None
                         else [instance_id.rpartition("\\")[0]])
-        fields = [instance_id, "|".join(map(_text, hardware_ids)),
-                  "|".join(map(_text, self.compatible_ids)),
-                  _text(self.description or ""), _text(self.friendly_name or "")]
+        fields = [instance_id, "|".join(map(as_text, hardware_ids)),
+                  "|".join(map(as_text, self.compatible_ids)),
+                  as_text(self.description or ""), as_text(self.friendly_name or "")]
         return "\t".join(fields) + "\n"
 
 
@@ -378,7 +378,7 @@ class Harness:
                                    "own: not laying a file out over it")
         self.laid_out_files = list(machine.driver_files)
         # Recorded first, so that an interrupted run's nodes go the next time.
-        self.laid_out_devices = [_text(d.instance_id) for d in machine.devices]
+        self.laid_out_devices = [as_text(d.instance_id) for d in machine.devices]
         self._record()
         for name in machine.driver_files:
             with open(os.path.join(self.drivers_dir, name), "wb") as out:
@@ -416,7 +416,7 @@ class Harness:
     def devices_left(self, machine):
         """The machine's instance IDs still in the host's device tree."""
         listed = self._devtree("list").stdout.decode("utf-8").upper().splitlines()
-        return [d.instance_id for d in machine.devices if _text(d.instance_id).upper() in listed]
+        return [d.instance_id for d in machine.devices if as_text(d.instance_id).upper() in listed]
 
     def _tool(self, run_dir, args):
         """What runs the tool on the machine laid out in `run_dir`."""
