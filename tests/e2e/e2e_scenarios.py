@@ -37,7 +37,10 @@ def entry(instance_id):
     if name is None:
         return instance_id + b"\r\n"
     if isinstance(name, str):
-        return padded(instance_id) + b": " + re.sub("[^\x00-\xff].*", "", name).encode("latin-1")
+        kept = re.sub("[^\x00-\xff].*", "", name)
+        if kept != name:
+            return padded(instance_id) + b": " + kept.encode("latin-1")
+        name = name.encode("latin-1")
     return sm.device_line(instance_id, name)
 
 
