@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "device_tree.h"
+#include "driver_files.h"
 #include "registry.h"
 #include "run_command.h"
 
@@ -36,7 +37,16 @@ void ReportLaunchFailure() {}
 
 DevicePresence LookUpDevice(const WString&) { return DevicePresence::kAbsent; }
 
+int32_t FindDriverFiles(const char16_t*, std::vector<WString>& names) {
+  names.clear();
+  return kDriverFilesOk;
+}
+
 int32_t RegistryOpenKey(const char16_t*, RegistryKey* key) {
+  *key = nullptr;
+  return kRegistryNotFound;
+}
+int32_t RegistryOpenKeyToRead(const char16_t*, RegistryKey* key) {
   *key = nullptr;
   return kRegistryNotFound;
 }

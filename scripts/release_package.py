@@ -1,9 +1,10 @@
 """The release package: CleanupNakoraDrivers-<version>-win64.zip.
 
-    release_package.py make EXE OUT_DIR    writes the zip and its .sha256 into OUT_DIR
-    release_package.py verify ZIP DEST     unpacks ZIP into DEST and checks it
+    release_package.py make CLEANUP_EXE CHECK_EXE OUT_DIR
+                                          writes the zip and its .sha256 into OUT_DIR
+    release_package.py verify ZIP DEST    unpacks ZIP into DEST and checks it
 
-The zip holds the executable, the administrator's guide (README.txt, made from
+The zip holds the two executables, the administrator's guide (README.txt, made from
 the part of README.md between the guide markers, plain text with CRLF line
 ends) and SHA256SUMS. Entry order, time stamps (SOURCE_DATE_EPOCH), permissions
 and compression are fixed, so equal inputs give equal bytes.
@@ -17,10 +18,10 @@ import time
 import zipfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-EXE = "CleanupNakoraDrivers.exe"
+EXES = ("CleanupNakoraDrivers.exe", "CheckNakoraDrivers.exe")
 GUIDE = "README.txt"
 SUMS = "SHA256SUMS"
-ENTRIES = (EXE, GUIDE, SUMS)
+ENTRIES = (*EXES, GUIDE, SUMS)
 GUIDE_BEGINS = "<!-- guide begins -->"
 GUIDE_ENDS = "<!-- guide ends -->"
 
@@ -72,13 +73,16 @@ def dos_time(epoch):
     return time.gmtime(max(epoch, 315532800))[:6]
 
 
-def make(exe_path, out_dir):
+def make(cleanup_exe, check_exe, out_dir):
     epoch = int(os.environ["SOURCE_DATE_EPOCH"])
-    with open(exe_path, "rb") as f:
-        exe = f.read()
+    files = []
+    for name, exe_path in zip(EXES, (cleanup_exe, check_exe)):
+        if os.path.basename(exe_path) != name:
+            sys.exit(f"{exe_path}: expected {name} there")
+        with open(exe_path, "rb") as f:
+            files.append((name, f.read()))
     with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as f:
-        guide = guide_text(f.read())
-    files = [(EXE, exe), (GUIDE, guide)]
+        files.append((GUIDE, guide_text(f.read())))
     files.append((SUMS, sums_text(files)))
 
     os.makedirs(out_dir, exist_ok=True)
@@ -114,14 +118,15 @@ def verify(zip_path, dest):
         with open(zip_path, "rb") as f, open(published) as g:
             if g.read().split()[0] != sha256(f.read()):
                 problems.append(f"the zip does not match {os.path.basename(published)}")
-    if sums_text([(EXE, files[EXE]), (GUIDE, files[GUIDE])]) != files[SUMS]:
+    if sums_text([(name, files[name]) for name in (*EXES, GUIDE)]) != files[SUMS]:
         problems.append(f"{SUMS} does not match the files")
-    if not files[EXE].startswith(b"MZ"):
-        problems.append(f"{EXE} is not a Windows executable")
+    for name in EXES:
+        if not files[name].startswith(b"MZ"):
+            problems.append(f"{name} is not a Windows executable")
     guide = files[GUIDE]
     if b"\n" in guide.replace(b"\r\n", b"") or b"\r" in guide.replace(b"\r\n", b""):
         problems.append(f"{GUIDE} has line ends other than CRLF")
-    if b"Where to run it from" not in guide:
+    if b"Where to run it from" not in guide or b"Checking a machine" not in guide:
         problems.append(f"{GUIDE} lacks the guide's sections")
     if problems:
         sys.exit(f"{zip_path}: " + "; ".join(problems))
@@ -129,7 +134,7 @@ def verify(zip_path, dest):
 
 
 if __name__ == "__main__":
-    commands = {"make": make, "verify": verify}
-    if len(sys.argv) != 4 or sys.argv[1] not in commands:
+    commands = {"make": (make, 5), "verify": (verify, 4)}
+    if len(sys.argv) < 2 or sys.argv[1] not in commands or len(sys.argv) != commands[sys.argv[1]][1]:
         sys.exit(__doc__)
-    commands[sys.argv[1]](sys.argv[2], sys.argv[3])
+    commands[sys.argv[1]][0](*sys.argv[2:])

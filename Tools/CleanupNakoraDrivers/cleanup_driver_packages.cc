@@ -22,39 +22,39 @@ bool IsVendorInfName(const WString& infName) {
   return false;
 }
 
+bool JudgeDriverTableLine(const WString& line, WString& published, WString& original) {
+  if (Find(line, u".inf") == kNotFound) return false;
+  // A table row: published name | original name | inbox | class | provider | ...
+  enum { kPublishedName, kOriginalName, kProvider = 4, kColumns };
+  WString columns[kColumns];
+  size_t start = 0;
+  for (WString& column : columns) {
+    size_t bar = ReadField(line, column, u"|", start);
+    if (bar == kNotFound) return false;
+    start = bar + 1;
+  }
+  if (!HasProviderWord(columns[kProvider]) || !IsVendorInfName(columns[kOriginalName])) {
+    return false;
+  }
+  published = columns[kPublishedName];
+  original = columns[kOriginalName];
+  return true;
+}
+
 void CleanupDriverPackages() {
   PrintLine("Scanning installed drivers...\n");
   if (RunCommand(kCmd, kListDriverPackages) != 0) return;
   PrintLine("Cleanning up driver packages...\n");
 
-  enum { kPublishedName, kOriginalName, kProvider = 4, kColumns };
   ListingStream listing;
   OpenListing(listing, kDriverListFile);
-  WString line;
+  WString line, published, original;
   while (ReadLine(listing, line)) {
-    if (Find(line, u".inf") == kNotFound) continue;
-    // A table row: published name | original name | inbox | class | provider | ...
-    WString columns[kColumns];
-    size_t start = 0;
-    bool complete = true;
-    for (WString& column : columns) {
-      size_t bar = ReadField(line, column, u"|", start);
-      if (bar == kNotFound) {
-        complete = false;
-        break;
-      }
-      start = bar + 1;
-    }
-    if (!complete || !HasProviderWord(columns[kProvider])) continue;
-    if (!IsVendorInfName(columns[kOriginalName])) continue;
-
-    const WString& published = columns[kPublishedName];
+    if (!JudgeDriverTableLine(line, published, original)) continue;
     if (RunCommand(kDevcon, kDeleteDriverPackage + published) == 0) {
-      PrintLine("\t Nakora INF: %S (%S) - Removed\n", published.c_str(),
-                columns[kOriginalName].c_str());
+      PrintLine("\t Nakora INF: %S (%S) - Removed\n", published.c_str(), original.c_str());
     } else {
-      PrintLine("\t Nakora INF: %S (%S) - Remove FAILED!!!\n", published.c_str(),
-                columns[kOriginalName].c_str());
+      PrintLine("\t Nakora INF: %S (%S) - Remove FAILED!!!\n", published.c_str(), original.c_str());
     }
   }
   CloseListing(listing);

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "device_tree.h"
+#include "driver_files.h"
 #include "registry.h"
 #include "run_command.h"
 
@@ -39,8 +40,20 @@ DevicePresence LookUpDevice(const WString& instanceId) {
   return fake.stillPresent.count(instanceId) ? DevicePresence::kPresent : DevicePresence::kAbsent;
 }
 
+int32_t FindDriverFiles(const char16_t* pattern, std::vector<WString>& names) {
+  names = Fake().driverFiles[pattern];
+  return Fake().driverFilesError;
+}
+
 int32_t RegistryOpenKey(const char16_t* subKey, RegistryKey* key) {
   Fake().registryCalls.push_back("open");
+  if (WString(subKey) != u"Software\\Nakora" || !Fake().parentExists) return kRegistryNotFound;
+  *key = &Fake();
+  return kRegistryOk;
+}
+
+int32_t RegistryOpenKeyToRead(const char16_t* subKey, RegistryKey* key) {
+  Fake().registryCalls.push_back("open to read");
   if (WString(subKey) != u"Software\\Nakora" || !Fake().parentExists) return kRegistryNotFound;
   *key = &Fake();
   return kRegistryOk;

@@ -35,6 +35,10 @@ struct FakeOs {
   bool treeAnswers = true;
   std::vector<WString> lookedUp;
 
+  // Files in the drivers directory by pattern, and the error looking fails with.
+  std::map<WString, std::vector<WString>> driverFiles;
+  int32_t driverFilesError = 0;
+
   // HKLM\Software\Nakora: absent, or present with these subkeys in
   // enumeration order. Deletions shift the indexes as the registry's do.
   bool parentExists = false;

@@ -2,11 +2,9 @@
 
 #include "phases.h"
 #include "print_line.h"
-#include "registry.h"
 
 namespace {
 
-constexpr const char16_t* kInstallerParentKey = u"Software\\Nakora";
 constexpr uint32_t kNameSize = 260;  // longest key name plus its terminating zero
 
 }  // namespace
@@ -15,11 +13,7 @@ bool IsInstallerKeyName(const WString& name) {
   return Find(name, u"Drv") != kNotFound || Find(name, u"Driver") != kNotFound;
 }
 
-void CleanupInstallerRegistry() {
-  PrintLine("Removing driver installer registry...\n");
-  RegistryKey parent = nullptr;
-  if (RegistryOpenKey(kInstallerParentKey, &parent) != kRegistryOk) return;
-
+std::vector<WString> CollectInstallerKeys(RegistryKey parent) {
   // Collect first: deleting while enumerating would shift the indexes and skip keys.
   std::vector<WString> names;
   char16_t name[kNameSize];
@@ -28,7 +22,15 @@ void CleanupInstallerRegistry() {
     WString found = name;
     if (IsInstallerKeyName(found)) names.push_back(found);
   }
-  for (const WString& found : names) {
+  return names;
+}
+
+void CleanupInstallerRegistry() {
+  PrintLine("Removing driver installer registry...\n");
+  RegistryKey parent = nullptr;
+  if (RegistryOpenKey(kInstallerParentKey, &parent) != kRegistryOk) return;
+
+  for (const WString& found : CollectInstallerKeys(parent)) {
     if (RegistryDeleteTree(parent, found.c_str()) != kRegistryOk) {
       PrintLine("\t Error deleting registry : %S\\%S\n", kInstallerParentKey, found.c_str());
     }

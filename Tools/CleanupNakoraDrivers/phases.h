@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "listing.h"
+#include "registry.h"
 #include "tool_commands.h"
 
 void RemoveDevices();             // device nodes of the maker's vendor ID and brand word
@@ -35,5 +36,15 @@ bool HasProviderWord(const WString& provider);
 bool IsVendorInfName(const WString& infName);
 extern const WString VendorInfNames[4];
 
+// Is a driver table line one of the maker's packages? Gives its published and
+// original file names when it is.
+bool JudgeDriverTableLine(const WString& line, WString& published, WString& original);
+
+// The driver files, as the deletion commands name them in %WINDIR%\system32\drivers.
+constexpr const char16_t* kDriverFilePatterns[] = {u"NkDev_*.sys", u"NkCommon.sys"};
+
 // Does an installer subkey's name mark it as a driver installer's?
 bool IsInstallerKeyName(const WString& name);
+constexpr const char16_t* kInstallerParentKey = u"Software\\Nakora";
+// The installer subkeys of an open parent key, in enumeration order.
+std::vector<WString> CollectInstallerKeys(RegistryKey parent);

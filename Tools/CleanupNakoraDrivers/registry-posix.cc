@@ -19,6 +19,7 @@ namespace {
 
 struct OpenKey {
   std::string path;
+  bool readOnly;
 };
 
 std::string ToUtf8(const char16_t* text) {
@@ -114,9 +115,7 @@ int32_t FromErrno(int error) {
   return error == ENOENT || error == ENOTDIR ? kRegistryNotFound : kRegistryAccessDenied;
 }
 
-}  // namespace
-
-int32_t RegistryOpenKey(const char16_t* subKey, RegistryKey* key) {
+int32_t OpenKeyAt(const char16_t* subKey, bool readOnly, RegistryKey* key) {
   *key = nullptr;
   const char* root = getenv("NAKORA_REGISTRY_ROOT");
   if (!root || !*root) return kRegistryNotFound;
@@ -124,8 +123,18 @@ int32_t RegistryOpenKey(const char16_t* subKey, RegistryKey* key) {
   std::replace(path.begin(), path.end(), '\\', '/');
   path = std::string(root) + "/" + path;
   if (!IsDirectory(path)) return kRegistryNotFound;
-  *key = new OpenKey{path};
+  *key = new OpenKey{path, readOnly};
   return kRegistryOk;
+}
+
+}  // namespace
+
+int32_t RegistryOpenKey(const char16_t* subKey, RegistryKey* key) {
+  return OpenKeyAt(subKey, false, key);
+}
+
+int32_t RegistryOpenKeyToRead(const char16_t* subKey, RegistryKey* key) {
+  return OpenKeyAt(subKey, true, key);
 }
 
 int32_t RegistryEnumKey(RegistryKey key, uint32_t index, char16_t* name, uint32_t size) {
@@ -144,6 +153,7 @@ int32_t RegistryDeleteTree(RegistryKey key, const char16_t* subKey) {
   if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
     return kRegistryBadName;
   }
+  if (static_cast<OpenKey*>(key)->readOnly) return kRegistryAccessDenied;
   std::string path = static_cast<OpenKey*>(key)->path + "/" + name;
   if (!IsDirectory(path)) return kRegistryNotFound;
   if (nftw(path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS) != 0) return FromErrno(errno);

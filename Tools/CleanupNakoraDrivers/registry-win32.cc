@@ -16,6 +16,14 @@ int32_t RegistryOpenKey(const char16_t* subKey, RegistryKey* key) {
   return status;
 }
 
+int32_t RegistryOpenKeyToRead(const char16_t* subKey, RegistryKey* key) {
+  HKEY opened = nullptr;
+  LSTATUS status =
+      RegOpenKeyExW(HKEY_LOCAL_MACHINE, AsWin32(subKey), 0, KEY_READ | KEY_WOW64_32KEY, &opened);
+  *key = status == ERROR_SUCCESS ? opened : nullptr;
+  return status;
+}
+
 int32_t RegistryEnumKey(RegistryKey key, uint32_t index, char16_t* name, uint32_t size) {
   return RegEnumKeyW(static_cast<HKEY>(key), index, reinterpret_cast<LPWSTR>(name), size);
 }

@@ -15,6 +15,8 @@ constexpr int32_t kRegistryNoMoreItems = 259;  // ERROR_NO_MORE_ITEMS
 
 // Opens HKLM\<subKey> with full access.
 int32_t RegistryOpenKey(const char16_t* subKey, RegistryKey* key);
+// Opens it for reading only: nothing can be deleted through this key.
+int32_t RegistryOpenKeyToRead(const char16_t* subKey, RegistryKey* key);
 // Writes the name of the subkey at `index` (with its terminating zero) into
 // `name`, which holds `size` code units.
 int32_t RegistryEnumKey(RegistryKey key, uint32_t index, char16_t* name, uint32_t size);

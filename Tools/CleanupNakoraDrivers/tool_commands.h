@@ -20,6 +20,20 @@ constexpr const char* kDeviceListFile = "devicelist.txt";
 constexpr const char* kAudioDeviceListFile = "audiodevicelist.txt";
 constexpr const char* kDriverListFile = "driverlist.txt";
 
+// The same listings for the read-only check, into files of its own so that
+// the cleanup's listings, the record of its run, stay as they are.
+constexpr const char16_t* kCheckListMakerDevices =
+    u" /C devcon findall *VID_E7A9* > check-devicelist.txt";
+constexpr const char16_t* kCheckListBrandDevices =
+    u" /C devcon findall *QVA* >> check-devicelist.txt";
+constexpr const char16_t* kCheckListAudioDevices =
+    u" /C devcon findall *MMDEVAPI* > check-audiodevicelist.txt";
+constexpr const char16_t* kCheckListDriverPackages =
+    u" /C dism /online /get-drivers /format:table > check-driverlist.txt";
+constexpr const char* kCheckDeviceListFile = "check-devicelist.txt";
+constexpr const char* kCheckAudioDeviceListFile = "check-audiodevicelist.txt";
+constexpr const char* kCheckDriverListFile = "check-driverlist.txt";
+
 // devcon operations; the instance ID or published name is appended as cut
 // from its listing line.
 constexpr const char16_t* kRemoveDevice = u" -f remove @";

@@ -1,0 +1,27 @@
+#include <windows.h>
+
+#include "driver_files.h"
+
+int32_t FindDriverFiles(const char16_t* pattern, std::vector<WString>& names) {
+  names.clear();
+  // %WINDIR%, as cmd expands it for the deletion commands.
+  wchar_t windir[MAX_PATH];
+  DWORD length = GetEnvironmentVariableW(L"WINDIR", windir, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return static_cast<int32_t>(GetLastError());
+  std::wstring path =
+      std::wstring(windir) + L"\\system32\\drivers\\" + reinterpret_cast<const wchar_t*>(pattern);
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(path.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? kDriverFilesOk : static_cast<int32_t>(error);
+  }
+  do {
+    // del deletes files only.
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    names.push_back(reinterpret_cast<const char16_t*>(found.cFileName));
+  } while (FindNextFileW(search, &found));
+  DWORD error = GetLastError();
+  FindClose(search);
+  return error == ERROR_NO_MORE_FILES ? kDriverFilesOk : static_cast<int32_t>(error);
+}

@@ -1,0 +1,149 @@
+#include "machine_check.h"
+
+#include "driver_files.h"
+#include "phases.h"
+#include "print_line.h"
+#include "registry.h"
+#include "run_command.h"
+#include "tool_commands.h"
+
+namespace {
+
+bool ListingMade(int32_t result, const char* fileName, const char* what, CheckTally& tally) {
+  if (result == 0) {
+    PrintLine("\t Listing made : %s\n", fileName);
+    return true;
+  }
+  PrintLine("\t !!! Listing FAILED : exit code %d\n", result);
+  tally.failures.push_back(what);
+  return false;
+}
+
+void ReportDeviceEntry(const DeviceEntry& entry, CheckTally& tally) {
+  switch (entry.action) {
+    case DeviceEntry::kRemove:
+      PrintLine("\t To remove : %S\n", entry.description.c_str());
+      ++tally.devices;
+      break;
+    case DeviceEntry::kKeep:
+      PrintLine("\t Kept : %S\n", entry.description.c_str());
+      break;
+    case DeviceEntry::kRefuse:
+      // The cleanup reports these as failed without handing them to devcon.
+      PrintLine("\t !!! Cannot remove : %S\n", entry.description.c_str());
+      ++tally.devices;
+      break;
+    case DeviceEntry::kPassOver:
+      break;
+  }
+}
+
+std::string Count(int32_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+}  // namespace
+
+void CheckDevices(CheckTally& tally) {
+  PrintLine("Listing devices...\n");
+  int32_t listed = RunCommand(kCmd, kCheckListMakerDevices);
+  // Unlike the cleanup, the check cannot vouch for a listing that half failed.
+  if (listed == 0) listed = RunCommand(kCmd, kCheckListBrandDevices);
+  if (!ListingMade(listed, kCheckDeviceListFile, "device listing", tally)) return;
+
+  ListingStream listing;
+  OpenListing(listing, kCheckDeviceListFile);
+  WString line;
+  while (ReadLine(listing, line)) ReportDeviceEntry(JudgeDeviceLine(line), tally);
+  CloseListing(listing);
+}
+
+void CheckAudioDevices(CheckTally& tally) {
+  PrintLine("Listing audio devices...\n");
+  int32_t listed = RunCommand(kCmd, kCheckListAudioDevices);
+  if (!ListingMade(listed, kCheckAudioDeviceListFile, "audio device listing", tally)) return;
+
+  ListingStream listing;
+  OpenListing(listing, kCheckAudioDeviceListFile);
+  WString line;
+  std::vector<DeviceEntry> entries;
+  while (ReadLine(listing, line)) {
+    JudgeEndpointLine(line, entries);
+    for (const DeviceEntry& entry : entries) ReportDeviceEntry(entry, tally);
+  }
+  CloseListing(listing);
+}
+
+void CheckDriverPackages(CheckTally& tally) {
+  PrintLine("Listing installed drivers...\n");
+  int32_t listed = RunCommand(kCmd, kCheckListDriverPackages);
+  if (!ListingMade(listed, kCheckDriverListFile, "driver package listing", tally)) return;
+
+  ListingStream listing;
+  OpenListing(listing, kCheckDriverListFile);
+  WString line, published, original;
+  while (ReadLine(listing, line)) {
+    if (!JudgeDriverTableLine(line, published, original)) continue;
+    PrintLine("\t Nakora INF: %S (%S)\n", published.c_str(), original.c_str());
+    ++tally.packages;
+  }
+  CloseListing(listing);
+}
+
+void CheckDriverFiles(CheckTally& tally) {
+  PrintLine("Looking for driver files...\n");
+  std::vector<WString> names;
+  for (const char16_t* pattern : kDriverFilePatterns) {
+    int32_t error = FindDriverFiles(pattern, names);
+    if (error != kDriverFilesOk) {
+      PrintLine("\t !!! Looking FAILED : %S, error code %d\n", pattern, error);
+      tally.failures.push_back("driver file search");
+      return;
+    }
+    for (const WString& name : names) {
+      PrintLine("\t Driver file : %S\n", name.c_str());
+      ++tally.driverFiles;
+    }
+  }
+}
+
+void CheckInstallerRegistry(CheckTally& tally) {
+  PrintLine("Looking for driver installer registry...\n");
+  RegistryKey parent = nullptr;
+  int32_t opened = RegistryOpenKeyToRead(kInstallerParentKey, &parent);
+  if (opened == kRegistryNotFound) return;  // no installer left anything
+  if (opened != kRegistryOk) {
+    PrintLine("\t !!! Looking FAILED : %S, error code %d\n", kInstallerParentKey, opened);
+    tally.failures.push_back("registry");
+    return;
+  }
+  for (const WString& name : CollectInstallerKeys(parent)) {
+    PrintLine("\t Registry key : %S\\%S\n", kInstallerParentKey, name.c_str());
+    ++tally.installerKeys;
+  }
+  RegistryCloseKey(parent);
+}
+
+CheckVerdict Verdict(const CheckTally& tally) {
+  if (!tally.failures.empty()) return kCannotTell;
+  return tally.packages + tally.driverFiles + tally.installerKeys > 0 ? kSomeLeft : kNoneLeft;
+}
+
+std::string Summary(const CheckTally& tally) {
+  std::string text = "Nakora driver stack: ";
+  if (!tally.failures.empty()) {
+    text += "could not check (";
+    for (size_t i = 0; i < tally.failures.size(); ++i) {
+      text += (i ? ", " : "") + tally.failures[i];
+    }
+    return text + " failed)";
+  }
+  std::string left;
+  auto add = [&left](int32_t n, const char* one, const char* many) {
+    if (n > 0) left += (left.empty() ? "" : ", ") + Count(n, one, many);
+  };
+  add(tally.packages, "package", "packages");
+  add(tally.driverFiles, "driver file", "driver files");
+  add(tally.installerKeys, "registry key", "registry keys");
+  return text + (left.empty() ? "none left" : left + " left");
+}

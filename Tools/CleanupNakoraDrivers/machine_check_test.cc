@@ -1,0 +1,37 @@
+#include "machine_check.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(CheckVerdictTest, ExitCodeAndLastLine) {
+  struct Case {
+    CheckTally tally;
+    CheckVerdict verdict;
+    std::string summary;
+  };
+  const Case cases[] = {
+      {{}, kNoneLeft, "Nakora driver stack: none left"},
+      // Devices come back with Windows' own drivers after the rescan.
+      {{3, 0, 0, 0, {}}, kNoneLeft, "Nakora driver stack: none left"},
+      {{0, 2, 1, 0, {}}, kSomeLeft, "Nakora driver stack: 2 packages, 1 driver file left"},
+      {{0, 1, 2, 1, {}},
+       kSomeLeft,
+       "Nakora driver stack: 1 package, 2 driver files, 1 registry key left"},
+      {{0, 0, 0, 3, {}}, kSomeLeft, "Nakora driver stack: 3 registry keys left"},
+      // What could not be looked at may hide anything, whatever else was found.
+      {{0, 4, 0, 0, {"device listing"}},
+       kCannotTell,
+       "Nakora driver stack: could not check (device listing failed)"},
+      {{0, 0, 0, 0, {"audio device listing", "driver package listing"}},
+       kCannotTell,
+       "Nakora driver stack: could not check (audio device listing, driver package listing "
+       "failed)"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Verdict(c.tally), c.verdict) << c.summary;
+    EXPECT_EQ(Summary(c.tally), c.summary);
+  }
+}
+
+}  // namespace
