@@ -124,6 +124,14 @@ class Outcome:
     listings: dict  # listing file name -> bytes, None when absent
     devices: list  # the laid-out instance IDs still in the device tree, in the machine's order
     drivers: list  # published names still present
+    stderr: bytes = b""
+    # The check's runs on the same machine, in the same current directory,
+    # just before and just after this one; the first one's state is the state
+    # this run started from.
+    before: "Outcome" = None
+    after: "Outcome" = None
+    # The state as laid out, before any run.
+    laid_out: "Outcome" = None
 
 
 def read(path):
@@ -273,8 +281,9 @@ class Harness:
     """Runs the tool on simulated machines laid out on this host, one at a
     time."""
 
-    def __init__(self, exe=None, devcon=None, dism=None, devtree=None):
+    def __init__(self, exe=None, devcon=None, dism=None, devtree=None, check_exe=None):
         self.exe = os.path.abspath(exe or os.environ["NK_EXE"])
+        self.check_exe = os.path.abspath(check_exe or os.environ["NK_CHECK_EXE"])
         self.standins = {"devcon.exe": os.path.abspath(devcon or os.environ["NK_DEVCON"]),
                          "dism.exe": os.path.abspath(dism or os.environ["NK_DISM"])}
         self.devtree = os.path.abspath(devtree or os.environ["NK_DEVTREE"])
@@ -418,40 +427,57 @@ class Harness:
         listed = self._devtree("list").stdout.decode("utf-8").upper().splitlines()
         return [d.instance_id for d in machine.devices if as_text(d.instance_id).upper() in listed]
 
-    def _tool(self, run_dir, args):
+    def _tool(self, run_dir, args, exe=None):
         """What runs the tool on the machine laid out in `run_dir`."""
         sim = os.path.join(run_dir, "machine")
-        return self.host.command([self.exe, *args], env={"NKSIM": self.host.windows_path(sim)},
+        return self.host.command([exe or self.exe, *args],
+                                 env={"NKSIM": self.host.windows_path(sim)},
                                  path=self.host.windows_path(os.path.join(run_dir, "path")))
 
-    def run(self, machine, args=()):
-        """Lays out `machine`, runs the tool in a fresh current directory and
-        collects what it printed and what it left behind."""
-        run_dir = self.lay_out(machine)
+    def _state(self, machine, run_dir, **run):
+        """What the machine holds now, with what a run printed."""
         sim, cwd = os.path.join(run_dir, "machine"), os.path.join(run_dir, "cwd")
-        command, env = self._tool(run_dir, args)
-        result = subprocess.run(command, cwd=cwd, env=env, timeout=RUN_TIMEOUT,
-                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                stderr=subprocess.DEVNULL)
-
-        def first_fields(name):
-            return [line.split(b"\t")[0] for line in read(os.path.join(sim, name)).splitlines()]
-
         left = set(os.listdir(self.drivers_dir))
         missing = self.driver_files_before - left
         assert not missing, f"driver files the tests did not lay out went: {sorted(missing)}"
         registry32, registry64 = self.registry()
         return Outcome(
-            stdout=result.stdout,
-            exit_code=result.returncode,
-            calls=(read(os.path.join(sim, "calls.log")) or b"").split(b"\n")[:-1],
+            **dict(dict(stdout=b"", exit_code=None, calls=[]), **run),
             registry32=registry32,
             registry64=registry64,
             driver_files=sorted(left - self.driver_files_before),
             listings={name: read(os.path.join(cwd, name)) for name in LISTING_FILES},
             devices=self.devices_left(machine),
-            drivers=first_fields("drivers.txt"),
+            drivers=[line.split(b"\t")[0]
+                     for line in read(os.path.join(sim, "drivers.txt")).splitlines()],
         )
+
+    def _run_once(self, machine, run_dir, exe, args=()):
+        sim, cwd = os.path.join(run_dir, "machine"), os.path.join(run_dir, "cwd")
+        log = os.path.join(sim, "calls.log")
+        logged = len(read(log) or b"")
+        command, env = self._tool(run_dir, args, exe)
+        # A file, not a pipe: Wine's background processes hold a pipe open.
+        stderr_path = os.path.join(run_dir, "stderr.txt")
+        with open(stderr_path, "wb") as stderr:
+            result = subprocess.run(command, cwd=cwd, env=env, timeout=RUN_TIMEOUT,
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                    stderr=stderr)
+        return self._state(machine, run_dir, stdout=result.stdout, exit_code=result.returncode,
+                           stderr=read(stderr_path),
+                           calls=(read(log) or b"")[logged:].split(b"\n")[:-1])
+
+    def run(self, machine, args=()):
+        """Lays out `machine` and, in one fresh current directory, runs the
+        check, the tool and the check again; returns the tool's outcome with
+        the checks' attached."""
+        run_dir = self.lay_out(machine)
+        laid_out = self._state(machine, run_dir)
+        before = self._run_once(machine, run_dir, self.check_exe)
+        outcome = self._run_once(machine, run_dir, self.exe, args)
+        after = self._run_once(machine, run_dir, self.check_exe)
+        outcome.laid_out, outcome.before, outcome.after = laid_out, before, after
+        return outcome
 
     def run_killed_at_hang(self, machine):
         """Lays out `machine`, one removal of which devcon hangs on, and runs
@@ -483,10 +509,10 @@ class Harness:
         return read(os.path.join(run_dir, "report.txt"))
 
 
-def banner(exe):
+def banner(exe, tool=b"Clean"):
     """The banner as the executable holds it, with the version filled in."""
     with open(exe, "rb") as f:
         data = f.read()
-    start = data.index(b"Nakora Driver Clean Tool v%s (")
+    start = data.index(b"Nakora Driver " + tool + b" Tool v%s (")
     end = data.index(b")\n", start) + 2
     return data[start:end].replace(b"%s", b"1.7").replace(b"\n", b"\r\n")
