@@ -3,6 +3,7 @@ Wine: the report byte for byte, every devcon and dism call in order, and what
 is left in the registry, the drivers directory and the current directory."""
 
 import dataclasses
+import fnmatch
 import os
 import re
 import sys
@@ -66,6 +67,8 @@ class Scenario:
     listings: dict = dataclasses.field(default_factory=dict)
     devices: list = None  # device IDs left, when the scenario is about them
     drivers: list = None
+    # The check's last line before and after the run.
+    check_summaries: tuple = ()
 
 
 def sample_scenario():
@@ -131,8 +134,41 @@ def sample_scenario():
         devices=[s.RECEIVER, s.LOCALISED_HEADSET, s.CHARGER, s.ADAPTER, s.DOCK, s.OTHER_RECEIVER,
                  s.ONBOARD_SPEAKERS, s.CLONE_MICROPHONE, s.ONBOARD_MICROPHONE],
         drivers=[b"oem%d.inf" % n for n in (3, 15, 17, 18, 19, 20, 22)],
+        check_summaries=("6 packages, 3 driver files, 3 registry keys left", "1 package left"),
     )
 
+
+def everything_goes_scenario():
+    """Every deletion succeeds: the check afterwards finds nothing."""
+    s = sample
+    return Scenario(
+        name="every deletion succeeds",
+        machine=Machine(devices=[s.device(s.HEADSET)],
+                        drivers=[s.driver(b"oem12.inf", b"nkcommon.inf", b"MEDIA", b"Nakora Inc."),
+                                 s.driver(b"oem15.inf", b"cmusbdac.inf", b"MEDIA", b"C-MEDIA")],
+                        registry32={"": s.INSTALL_DIR, "NkDrvSetup": {}, "Nakora Hub": {}},
+                        driver_files=["NkCommon.sys"]),
+        report=report(
+            b"Removing devices...\n"
+            b"\t Removed :  Nakora G Pro Headset\n"
+            b"Removing audio devices...\n"
+            b"Scanning installed drivers...\n"
+            b"Cleanning up driver packages...\n"
+            b"\t Nakora INF: oem12.inf (nkcommon.inf) - Removed\n"
+            b"Removing driver files...\n"
+            b"Removing driver installer registry...\n"
+            b"Rescanning...\n"
+            b"Done.\n"),
+        calls=[FINDALL_DEVICES, FINDALL_BRAND, remove_call(padded(s.HEADSET)), FINDALL_AUDIO,
+               GET_DRIVERS, dp_delete_call(b"oem12.inf"), RESCAN],
+        registry32={"": s.INSTALL_DIR, "Nakora Hub": {}},
+        listings={"devicelist.txt": listed(s.HEADSET) + NO_DEVICES,
+                  "audiodevicelist.txt": NO_DEVICES,
+                  "driverlist.txt": Containing((b" nkcommon.inf ", b" cmusbdac.inf "))},
+        devices=[],
+        drivers=[b"oem15.inf"],
+        check_summaries=("1 package, 1 driver file, 1 registry key left", "none left"),
+    )
 
 def tools_missing_scenarios():
     s = sample
@@ -162,6 +198,7 @@ def tools_missing_scenarios():
             listings={"devicelist.txt": b"", "audiodevicelist.txt": b"",
                       "driverlist.txt": Containing((b" nkcommon.inf ", b" cmusbdac.inf "))},
             drivers=[b"oem12.inf", b"oem15.inf"],
+            check_summaries=("could not check (device listing, audio device listing failed)",) * 2,
         ),
         Scenario(
             # Also: no parent key in the 32-bit view, while the 64-bit one has it;
@@ -187,6 +224,7 @@ def tools_missing_scenarios():
             listings={"devicelist.txt": NO_DEVICES + listed(s.VIRTUAL_AUDIO),
                       "audiodevicelist.txt": NO_DEVICES, "driverlist.txt": b""},
             devices=[],
+            check_summaries=("could not check (driver package listing failed)",) * 2,
         ),
         Scenario(
             # The second listing still appends, and its lines stay unread.
@@ -210,6 +248,7 @@ def tools_missing_scenarios():
                       "audiodevicelist.txt": listed(s.HEADSET_SPEAKERS),
                       "driverlist.txt": Containing((b"Published Name",))},
             devices=[s.HEADSET, s.VIRTUAL_AUDIO],
+            check_summaries=("could not check (device listing failed)",) * 2,
         ),
     ]
 
@@ -298,6 +337,8 @@ def odd_listing_scenarios():
             listings={"devicelist.txt": ODD_DEVICES + NO_DEVICES,
                       "audiodevicelist.txt": ODD_AUDIO,
                       "driverlist.txt": Containing((b"Published Name",))},
+            # The devices it would remove never decide the verdict.
+            check_summaries=("none left",) * 2,
         ),
         Scenario(
             name="odd driver table lines",
@@ -319,11 +360,186 @@ def odd_listing_scenarios():
                    dp_delete_call(b"oem34.inf"), RESCAN],
             listings={"devicelist.txt": NO_DEVICES * 2, "audiodevicelist.txt": NO_DEVICES,
                       "driverlist.txt": ODD_TABLE},
+            # The verbatim table still lists them afterwards.
+            check_summaries=("3 packages left",) * 2,
         ),
     ]
 
 
-SCENARIOS = [sample_scenario()] + tools_missing_scenarios() + odd_listing_scenarios()
+CHECK_HEADINGS = (b"Listing devices...", b"Listing audio devices...",
+                  b"Listing installed drivers...", b"Looking for driver files...",
+                  b"Looking for driver installer registry...")
+CHECK_ITEMS = (b"Listing made : ", b"!!! Listing FAILED : ", b"To remove : ", b"Kept : ",
+               b"!!! Cannot remove : ", b"Nakora INF: ", b"Driver file : ",
+               b"!!! Looking FAILED : ", b"Registry key : ")
+CLEANUP_HEADINGS = (b"Removing devices...", b"Removing audio devices...",
+                    b"Scanning installed drivers...", b"Cleanning up driver packages...",
+                    b"Removing driver files...", b"Removing driver installer registry...",
+                    b"Rescanning...", b"Done.")
+INSTALLER_KEY = re.compile(rb"Drv|Driver")
+
+
+def read_check(stdout):
+    """The check's report: {heading: [(item kind, text)]} and its summary.
+    Fails on a line of no known form."""
+    lines = stdout.split(b"\r\n")
+    assert lines[-1] == b"", "the report ends in CR LF"
+    _, *body, summary = lines[:-1]
+    sections = {}
+    for line in body:
+        if line in CHECK_HEADINGS:
+            items = sections.setdefault(line, [])
+            continue
+        kind = next(k for k in CHECK_ITEMS if line.startswith(b"\t " + k))
+        items.append((kind, line[2 + len(kind):]))
+    assert tuple(sections) == CHECK_HEADINGS, list(sections)
+    return sections, summary.decode("latin-1")
+
+
+def read_cleanup(stdout):
+    """The tool's report: {heading: [lines after it, tab and blank cut off]}."""
+    sections, items = {}, []
+    for line in stdout.split(b"\r\n")[1:]:
+        if line in CLEANUP_HEADINGS:
+            items = sections.setdefault(line, [])
+        elif line.startswith(b"\t "):
+            items.append(line[2:])
+    return sections
+
+
+def device_items(items):
+    """(description, refused) for each device the check would hand over or refuse."""
+    return [(text, kind == b"!!! Cannot remove : ") for kind, text in items
+            if kind in (b"To remove : ", b"!!! Cannot remove : ")]
+
+
+def removals(lines):
+    """(description, failed) for each device line of the tool's report."""
+    found = []
+    for line in lines:
+        for prefix, failed in ((b"Removed : ", False), (b"!!! Remove FAILED : ", True)):
+            if line.startswith(prefix):
+                found.append((line[len(prefix):], failed))
+    return found
+
+
+def texts(items, kind):
+    return [text for k, text in items if k == kind]
+
+
+def keys(registry32):
+    """The parent key's subkeys, as the check names them."""
+    return sorted(b"Software\\Nakora\\" + name.encode("latin-1")
+                  for name in {path.split("\\")[0] for path in registry32 if path})
+
+
+def deletable(files):
+    """The files the tool's del commands match."""
+    return sorted(f.encode("latin-1") for f in files if any(
+        fnmatch.fnmatch(f.lower(), p.lower()) for p in sm.DELETABLE_DRIVER_FILES))
+
+
+def check_calls(machine):
+    """The check's calls: listings only, the brand listing only after the
+    maker listing succeeded."""
+    calls = []
+    if machine.devcon:
+        calls.append(FINDALL_DEVICES)
+        if not machine.codes.get(b"findall *VID_E7A9*"):
+            calls.append(FINDALL_BRAND)
+        calls.append(FINDALL_AUDIO)
+    if machine.dism:
+        calls.append(GET_DRIVERS)
+    return calls
+
+
+def verdict(summary):
+    if "could not check" in summary:
+        return 2
+    return 0 if summary.endswith("none left") else 1
+
+
+def assert_checks(test, machine, outcome, summaries):
+    """The check before the run previews it exactly; the check after it lists
+    what is left; neither changes anything."""
+    check_banner = sm.banner(test.harness.check_exe, b"Check")
+    for check, state, summary in ((outcome.before, outcome.laid_out, summaries[0]),
+                                  (outcome.after, outcome, summaries[1])):
+        test.assertTrue(check.stdout.startswith(check_banner))
+        test.assertEqual(check.stderr, b"")
+        test.assertEqual(check.calls, check_calls(machine))
+        for field in ("registry32", "registry64", "driver_files", "devices", "drivers"):
+            test.assertEqual(getattr(check, field), getattr(state, field), field)
+        sections, printed = read_check(check.stdout)
+        test.assertEqual(printed, "Nakora driver stack: " + summary)
+        test.assertEqual(check.exit_code, verdict(summary))
+    # The tool's own listings, the record of its run, stay as it left them.
+    test.assertEqual(outcome.after.listings, outcome.listings)
+
+    before, _ = read_check(outcome.before.stdout)
+    after, _ = read_check(outcome.after.stdout)
+    cleanup = read_cleanup(outcome.stdout)
+    made = {heading: (b"Listing made : ", name) in before[heading] for heading, name in (
+        (b"Listing devices...", b"check-devicelist.txt"),
+        (b"Listing audio devices...", b"check-audiodevicelist.txt"),
+        (b"Listing installed drivers...", b"check-driverlist.txt"))}
+    # The removals handed to devcon, phase by phase.
+    audio_phase = (outcome.calls.index(FINDALL_AUDIO) if FINDALL_AUDIO in outcome.calls
+                   else len(outcome.calls))
+    handed_over = [sum(call.startswith(b"devcon\t -f remove @") for call in calls)
+                   for calls in (outcome.calls[:audio_phase], outcome.calls[audio_phase:])]
+    for (heading, removing, verbatim), removes in zip((
+            (b"Listing devices...", b"Removing devices...", "findall VID_E7A9"),
+            (b"Listing audio devices...", b"Removing audio devices...", "findall MMDEVAPI")),
+            handed_over):
+        if not made[heading]:
+            continue
+        previewed, done = device_items(before[heading]), removals(cleanup[removing])
+        test.assertEqual([d for d, _ in previewed], [d for d, _ in done], heading)
+        # What it cannot remove, the tool fails without devcon.
+        for (description, refused), (_, failed) in zip(previewed, done):
+            if refused:
+                test.assertTrue(failed, description)
+        test.assertEqual(removes, sum(not refused for _, refused in previewed), heading)
+        # A verbatim listing does not change with the machine.
+        left = previewed if verbatim in machine.listings else [(d, True) for d, failed in done
+                                                               if failed]
+        test.assertEqual([d for d, _ in device_items(after[heading])], [d for d, _ in left],
+                         heading)
+    heading = b"Listing installed drivers..."
+    if made[heading]:
+        done = [line[len(b"Nakora INF: "):].rpartition(b" - ")
+                for line in cleanup.get(b"Cleanning up driver packages...", [])
+                if line.startswith(b"Nakora INF: ")]
+        previewed = texts(before[heading], b"Nakora INF: ")
+        test.assertEqual(previewed, [package for package, _, _ in done])
+        test.assertEqual({result for _, _, result in done} - {b"Removed", b"Remove FAILED!!!"},
+                         set())
+        left = previewed if "dism table" in machine.listings else [
+            package for package, _, result in done if result != b"Removed"]
+        test.assertEqual(texts(after[heading], b"Nakora INF: "), left)
+
+    heading = b"Looking for driver files..."
+    if not texts(before[heading], b"!!! Looking FAILED : "):
+        gone = set(outcome.laid_out.driver_files) - set(outcome.driver_files)
+        left = deletable(outcome.driver_files)
+        test.assertEqual(sorted(texts(before[heading], b"Driver file : ")),
+                         sorted({f.encode("latin-1") for f in gone} | set(left)))
+        test.assertEqual(sorted(texts(after[heading], b"Driver file : ")), left)
+
+    heading = b"Looking for driver installer registry..."
+    if not texts(before[heading], b"!!! Looking FAILED : "):
+        failed = [line[len(b"Error deleting registry : "):]
+                  for line in cleanup[b"Removing driver installer registry..."]]
+        deleted = set(keys(outcome.laid_out.registry32)) - set(keys(outcome.registry32))
+        test.assertEqual(sorted(texts(before[heading], b"Registry key : ")),
+                         sorted(deleted | set(failed)))
+        test.assertEqual(sorted(texts(after[heading], b"Registry key : ")),
+                         [k for k in keys(outcome.registry32)
+                          if INSTALLER_KEY.search(k.rpartition(b"\\")[2])])
+
+SCENARIOS = ([sample_scenario(), everything_goes_scenario()] + tools_missing_scenarios()
+             + odd_listing_scenarios())
 
 # devcon hangs on the camera's removal, and a deployment system's time limit
 # kills the tool, whose output goes to a file: the report keeps what it printed.
@@ -368,6 +584,7 @@ class ScenarioTest(unittest.TestCase):
                     self.assertEqual(outcome.devices, scenario.devices)
                 if scenario.drivers is not None:
                     self.assertEqual(outcome.drivers, scenario.drivers)
+                assert_checks(self, scenario.machine, outcome, scenario.check_summaries)
 
     def test_report_file_when_killed_during_a_hang(self):
         self.assertEqual(self.harness.run_killed_at_hang(HANGING_DEVCON),
