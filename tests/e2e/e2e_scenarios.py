@@ -1,6 +1,8 @@
 """Whole runs of the real executable on simulated machines, on Windows or under
 Wine: the report byte for byte, every devcon and dism call in order, and what
-is left in the registry, the drivers directory and the current directory."""
+is left in the registry, the drivers directory and the current directory; and
+the check run before and after each, which must preview the run exactly,
+list what it left and change nothing."""
 
 import dataclasses
 import fnmatch
@@ -470,7 +472,7 @@ def assert_checks(test, machine, outcome, summaries):
         test.assertEqual(check.calls, check_calls(machine))
         for field in ("registry32", "registry64", "driver_files", "devices", "drivers"):
             test.assertEqual(getattr(check, field), getattr(state, field), field)
-        sections, printed = read_check(check.stdout)
+        _, printed = read_check(check.stdout)
         test.assertEqual(printed, "Nakora driver stack: " + summary)
         test.assertEqual(check.exit_code, verdict(summary))
     # The tool's own listings, the record of its run, stay as it left them.
@@ -502,8 +504,7 @@ def assert_checks(test, machine, outcome, summaries):
                 test.assertTrue(failed, description)
         test.assertEqual(removes, sum(not refused for _, refused in previewed), heading)
         # A verbatim listing does not change with the machine.
-        left = previewed if verbatim in machine.listings else [(d, True) for d, failed in done
-                                                               if failed]
+        left = done if verbatim in machine.listings else [(d, f) for d, f in done if f]
         test.assertEqual([d for d, _ in device_items(after[heading])], [d for d, _ in left],
                          heading)
     heading = b"Listing installed drivers..."
@@ -537,6 +538,7 @@ def assert_checks(test, machine, outcome, summaries):
         test.assertEqual(sorted(texts(after[heading], b"Registry key : ")),
                          [k for k in keys(outcome.registry32)
                           if INSTALLER_KEY.search(k.rpartition(b"\\")[2])])
+
 
 SCENARIOS = ([sample_scenario(), everything_goes_scenario()] + tools_missing_scenarios()
              + odd_listing_scenarios())
