@@ -36,4 +36,9 @@ std::string FormatLine(const char* format, std::initializer_list<PrintArg> args)
   return out;
 }
 
-void WriteOutput(const std::string& bytes) { fwrite(bytes.data(), 1, bytes.size(), stdout); }
+void WriteOutput(const std::string& bytes) {
+  fwrite(bytes.data(), 1, bytes.size(), stdout);
+  // Redirected to a file, stdout is fully buffered: a run stopped by a time
+  // limit would leave an empty report. Every line goes out as it is printed.
+  fflush(stdout);
+}

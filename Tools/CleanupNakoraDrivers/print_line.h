@@ -23,6 +23,8 @@ struct PrintArg {
 // glibc's "%S" gives up on the first character above U+007F.
 std::string FormatLine(const char* format, std::initializer_list<PrintArg> args);
 
+// Writes to standard output and flushes at once, so that a report survives
+// the run being killed.
 void WriteOutput(const std::string& bytes);
 
 template <typename... Args>
