@@ -3,9 +3,11 @@
 // standard output and none can stop the run.
 #include "phases.h"
 #include "print_line.h"
+#include "process_setup.h"
 #include "version.h"
 
 int main(int, char**, char**) {
+  SetUpProcess();
   PrintLine(kBannerFormat, kVersionText);
   RemoveDevices();
   RemoveAudioDevices();
