@@ -26,11 +26,16 @@ int32_t RunCommand(const WString& program, const WString& parameters) {
     ReportLaunchFailure();
     return -1;
   }
-  if (info.hProcess) {
-    WaitForSingleObject(info.hProcess, INFINITE);
-    GetExitCodeProcess(info.hProcess, &exitCode);
-    CloseHandle(info.hProcess);
+  // The shell "succeeds" on a name that leads to no program, such as a folder
+  // called devcon in the current directory; counting that as exit code 0
+  // would report removals that never ran.
+  if (!info.hProcess) {
+    PrintLine(kNoProcessFormat, kLaunchFailurePrefix, program.c_str());
+    return -1;
   }
+  WaitForSingleObject(info.hProcess, INFINITE);
+  GetExitCodeProcess(info.hProcess, &exitCode);
+  CloseHandle(info.hProcess);
   return static_cast<int32_t>(exitCode);
 }
 

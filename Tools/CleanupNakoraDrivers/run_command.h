@@ -7,7 +7,8 @@
 #include "listing.h"
 
 // Returns the program's exit code (a code at or above 2^31 reads negative), or
-// -1 when it could not be started, after reporting why.
+// -1 when it could not be started or the name started no program, after
+// reporting why.
 int32_t RunCommand(const WString& program, const WString& parameters);
 
 // Prints the launch-failure line for the last error of this thread; call it
@@ -17,3 +18,5 @@ void ReportLaunchFailure();
 // The launch-failure line, shared by both platforms.
 constexpr const char* kLaunchFailureFormat = "\t %s Error Code %d: %S\n";
 constexpr const char* kLaunchFailurePrefix = "\t Failed to launch process";
+// The launch "succeeded" but gave no process: there is no error code to show.
+constexpr const char* kNoProcessFormat = "\t %s: no program was started for %S\n";
