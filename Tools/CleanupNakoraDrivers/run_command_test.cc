@@ -21,11 +21,10 @@ WString ProbePath() {
   const char* path = getenv("NK_PROBE");
   std::string text = path ? path : "";
 #ifdef _WIN32
-  // A Unix path seen from Wine lies on drive Z:.
-  if (!text.empty() && text[0] == '/') {
-    text = "Z:" + text;
-    for (char& c : text) c = c == '/' ? '\\' : c;
-  }
+  // CMake writes forward slashes, which the shell does not take on Windows;
+  // a Unix path seen from Wine lies on drive Z:.
+  if (!text.empty() && text[0] == '/') text = "Z:" + text;
+  for (char& c : text) c = c == '/' ? '\\' : c;
 #endif
   return WidenBytes(text);
 }
