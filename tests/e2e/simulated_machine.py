@@ -216,6 +216,11 @@ class WineHost:
     def close(self):
         self.lock.close()
 
+    def settle(self):
+        """Waits until every program of the prefix has ended."""
+        subprocess.run(["wineserver", "-w"], env=dict(os.environ, WINEPREFIX=self.prefix),
+                       timeout=RUN_TIMEOUT, check=False)
+
     def command(self, args, env=None, path=None):
         """The command line and environment that run a Windows program. The
         process started is the Windows process itself: killing it is what
@@ -255,6 +260,9 @@ class WindowsHost:
 
     def close(self):
         pass
+
+    def settle(self):
+        """A killed program's children end on their own here: nothing to wait for."""
 
     @staticmethod
     def command(args, env=None, path=None):
@@ -506,6 +514,8 @@ class Harness:
             deadline = time.monotonic() + 30
             while os.path.exists(hanging) and time.monotonic() < deadline:
                 time.sleep(0.1)
+            # Nothing of the killed run may still be ending when the next starts.
+            self.host.settle()
         return read(os.path.join(run_dir, "report.txt"))
 
 
