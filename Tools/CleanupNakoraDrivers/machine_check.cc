@@ -1,5 +1,7 @@
 #include "machine_check.h"
 
+#include <string_view>
+
 #include "driver_files.h"
 #include "phases.h"
 #include "print_line.h"
@@ -89,6 +91,12 @@ void CheckDriverPackages(CheckTally& tally) {
   }
   CloseListing(listing);
 }
+
+// What the check looks for must be what the cleanup's del commands delete.
+static_assert(std::u16string_view(kDeleteDeviceDrivers).find(kDriverFilePatterns[0]) !=
+              std::u16string_view::npos);
+static_assert(std::u16string_view(kDeleteCommonDriver).find(kDriverFilePatterns[1]) !=
+              std::u16string_view::npos);
 
 void CheckDriverFiles(CheckTally& tally) {
   PrintLine("Looking for driver files...\n");
