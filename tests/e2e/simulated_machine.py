@@ -164,6 +164,20 @@ def _reg_file(view_key):
     return "\r\n".join(lines) + "\r\n"
 
 
+def _as_read(view_key):
+    """What reg query reads of the key `_reg_file` lays out: the keys between
+    come with it."""
+    read = {}
+    for path, values in (view_key or {}).items():
+        parts = path.split("\\")
+        for depth in range(1, len(parts)):
+            read.setdefault("\\".join(parts[:depth]), {})
+        read[path] = dict(values)
+    if read.get("") == {}:
+        del read[""]
+    return read
+
+
 def _parse_reg_query(text):
     """reg query /s output -> {relative key path: {value name: data}}.
 
@@ -425,10 +439,20 @@ class Harness:
 
     def registry(self):
         """Both views of the parent key, read through the host's reg."""
-        result = self.host.run(["cmd", "/C", f"reg query {PARENT_KEY} /s /reg:32 & echo ---- & "
-                                f"reg query {PARENT_KEY} /s /reg:64"])
-        text32, _, text64 = result.stdout.decode("latin-1").partition("---- ")
-        return _parse_reg_query(text32), _parse_reg_query(text64)
+        return self._registry_view("32"), self._registry_view("64")
+
+    def _registry_view(self, view):
+        # One reg per view: nothing then hangs on the order in which two
+        # programs' output reaches one pipe. A reg that neither read the key
+        # nor found it missing is asked again.
+        for _ in range(3):
+            result = self.host.run(["reg", "query", PARENT_KEY, "/s", f"/reg:{view}"])
+            if result.returncode == 0:
+                return _parse_reg_query(result.stdout.decode("latin-1"))
+            if result.returncode == 1:  # no such key
+                return {}
+        raise RuntimeError(f"reg query {PARENT_KEY} /reg:{view} failed with {result.returncode}: "
+                           f"{result.stdout[:400]!r}")
 
     def devices_left(self, machine):
         """The machine's instance IDs still in the host's device tree."""
@@ -481,6 +505,10 @@ class Harness:
         the checks' attached."""
         run_dir = self.lay_out(machine)
         laid_out = self._state(machine, run_dir)
+        asked = tuple(_as_read(key) for key in (machine.registry32, machine.registry64))
+        if (laid_out.registry32, laid_out.registry64) != asked:
+            raise RuntimeError(f"The host's registry took {asked} as "
+                               f"{(laid_out.registry32, laid_out.registry64)}")
         before = self._run_once(machine, run_dir, self.check_exe)
         outcome = self._run_once(machine, run_dir, self.exe, args)
         after = self._run_once(machine, run_dir, self.check_exe)
