@@ -244,11 +244,19 @@ class WineHost:
 
     def run(self, args, cwd=None, env=None, path=None, check=False, timeout=None):
         command, env = self.command(args, env, path)
-        # Only stdout is the tool's report. Wine's background processes hold
-        # on to a stderr pipe for seconds after the program has ended.
-        return subprocess.run(command, cwd=cwd, env=env, check=check, timeout=timeout,
-                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                              stderr=subprocess.DEVNULL)
+        # Wine starts a program named without its path through start.exe, and
+        # about one such start in a thousand fails at random: start it again.
+        for _ in range(3):
+            # Only stdout is the tool's report. Wine's background processes
+            # hold on to a stderr pipe for seconds after the program has ended.
+            result = subprocess.run(command, cwd=cwd, env=env, timeout=timeout,
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                    stderr=subprocess.DEVNULL)
+            if not (result.returncode == 1 and b"ShellExecuteEx failed" in result.stdout):
+                break
+        if check:
+            result.check_returncode()
+        return result
 
     @staticmethod
     def windows_path(path):
@@ -375,9 +383,8 @@ class Harness:
         self._record()
         if self.laid_out_views:
             # reg import's "[-key]" ignores the view: delete with reg itself.
-            self.host.run(["cmd", "/C", " & ".join(
-                f"reg delete {PARENT_KEY} /reg:{view} /f >nul 2>&1"
-                for view in sorted(self.laid_out_views))])
+            for view in sorted(self.laid_out_views):
+                self._reg("delete", PARENT_KEY, f"/reg:{view}", "/f")
             self.laid_out_views = set()
 
     def lay_out(self, machine):
@@ -426,32 +433,33 @@ class Harness:
                     + ", ".join(line.partition("\t")[2] for line in
                                 added.stdout.decode("utf-8").splitlines()))
 
-        imports = []
         for view, key in (("32", machine.registry32), ("64", machine.registry64)):
             if key is not None:
-                with open(os.path.join(sim, f"registry{view}.reg"), "w", newline="") as out:
+                reg_file = os.path.join(sim, f"registry{view}.reg")
+                with open(reg_file, "w", newline="") as out:
                     out.write(_reg_file(key))
-                imports.append(f"reg import registry{view}.reg /reg:{view}")
                 self.laid_out_views.add(view)
-        if imports:
-            self.host.run(["cmd", "/C", " && ".join(imports)], cwd=sim, check=True)
+                if self._reg("import", self.host.windows_path(reg_file), f"/reg:{view}") is None:
+                    raise RuntimeError(f"reg import {reg_file} /reg:{view} failed")
         return run_dir
 
     def registry(self):
         """Both views of the parent key, read through the host's reg."""
-        return self._registry_view("32"), self._registry_view("64")
+        return tuple(_parse_reg_query((self._reg("query", PARENT_KEY, "/s", f"/reg:{view}")
+                                       or b"").decode("latin-1")) for view in ("32", "64"))
 
-    def _registry_view(self, view):
-        # One reg per view: nothing then hangs on the order in which two
-        # programs' output reaches one pipe. A reg that neither read the key
-        # nor found it missing is asked again.
-        for _ in range(3):
-            result = self.host.run(["reg", "query", PARENT_KEY, "/s", f"/reg:{view}"])
-            if result.returncode == 0:
-                return _parse_reg_query(result.stdout.decode("latin-1"))
-            if result.returncode == 1:  # no such key
-                return {}
-        raise RuntimeError(f"reg query {PARENT_KEY} /reg:{view} failed with {result.returncode}: "
+    def _reg(self, *args):
+        """Runs the host's reg: its output when it did as asked, None when
+        the key is not there. One reg per call, not several in one cmd, where
+        a program that fails to start would go unseen."""
+        result = self.host.run(["reg", *args])
+        if result.returncode == 0:
+            return result.stdout
+        # Windows' reg says so on stderr, Wine's on stdout.
+        if result.returncode == 1 and (not result.stdout.strip()
+                                       or b"Unable to find" in result.stdout):
+            return None
+        raise RuntimeError(f"reg {' '.join(args)} failed with {result.returncode}: "
                            f"{result.stdout[:400]!r}")
 
     def devices_left(self, machine):
