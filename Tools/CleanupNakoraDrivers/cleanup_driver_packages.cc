@@ -46,16 +46,13 @@ void CleanupDriverPackages() {
   if (RunCommand(kCmd, kListDriverPackages) != 0) return;
   PrintLine("Cleanning up driver packages...\n");
 
-  ListingStream listing;
-  OpenListing(listing, kDriverListFile);
-  WString line, published, original;
-  while (ReadLine(listing, line)) {
-    if (!JudgeDriverTableLine(line, published, original)) continue;
+  WString published, original;
+  ForEachListingLine(kDriverListFile, [&published, &original](const WString& line) {
+    if (!JudgeDriverTableLine(line, published, original)) return;
     if (RunCommand(kDevcon, kDeleteDriverPackage + published) == 0) {
       PrintLine("\t Nakora INF: %S (%S) - Removed\n", published.c_str(), original.c_str());
     } else {
       PrintLine("\t Nakora INF: %S (%S) - Remove FAILED!!!\n", published.c_str(), original.c_str());
     }
-  }
-  CloseListing(listing);
+  });
 }

@@ -39,6 +39,17 @@ void CloseListing(ListingStream& stream);
 // end of the file. True when at least one character, LF included, was taken.
 bool ReadLine(ListingStream& stream, WString& line);
 
+// Hands each line of the listing file to `onLine`, in order; a file that
+// cannot be read has none.
+template <typename OnLine>
+void ForEachListingLine(const char* fileName, OnLine onLine) {
+  ListingStream listing;
+  OpenListing(listing, fileName);
+  WString line;
+  while (ReadLine(listing, line)) onLine(line);
+  CloseListing(listing);
+}
+
 size_t Find(const WString& text, std::u16string_view needle, size_t start = 0);
 WString Substring(const WString& text, size_t start, size_t count = kNotFound);
 // Strips U+0020 only: tabs, CRs and U+00A0 stay.

@@ -53,11 +53,9 @@ void CheckDevices(CheckTally& tally) {
   if (listed == 0) listed = RunCommand(kCmd, kCheckListBrandDevices);
   if (!ListingMade(listed, kCheckDeviceListFile, "device listing", tally)) return;
 
-  ListingStream listing;
-  OpenListing(listing, kCheckDeviceListFile);
-  WString line;
-  while (ReadLine(listing, line)) ReportDeviceEntry(JudgeDeviceLine(line), tally);
-  CloseListing(listing);
+  ForEachListingLine(kCheckDeviceListFile, [&tally](const WString& line) {
+    ReportDeviceEntry(JudgeDeviceLine(line), tally);
+  });
 }
 
 void CheckAudioDevices(CheckTally& tally) {
@@ -65,15 +63,11 @@ void CheckAudioDevices(CheckTally& tally) {
   int32_t listed = RunCommand(kCmd, kCheckListAudioDevices);
   if (!ListingMade(listed, kCheckAudioDeviceListFile, "audio device listing", tally)) return;
 
-  ListingStream listing;
-  OpenListing(listing, kCheckAudioDeviceListFile);
-  WString line;
   std::vector<DeviceEntry> entries;
-  while (ReadLine(listing, line)) {
+  ForEachListingLine(kCheckAudioDeviceListFile, [&entries, &tally](const WString& line) {
     JudgeEndpointLine(line, entries);
     for (const DeviceEntry& entry : entries) ReportDeviceEntry(entry, tally);
-  }
-  CloseListing(listing);
+  });
 }
 
 void CheckDriverPackages(CheckTally& tally) {
@@ -81,15 +75,12 @@ void CheckDriverPackages(CheckTally& tally) {
   int32_t listed = RunCommand(kCmd, kCheckListDriverPackages);
   if (!ListingMade(listed, kCheckDriverListFile, "driver package listing", tally)) return;
 
-  ListingStream listing;
-  OpenListing(listing, kCheckDriverListFile);
-  WString line, published, original;
-  while (ReadLine(listing, line)) {
-    if (!JudgeDriverTableLine(line, published, original)) continue;
+  WString published, original;
+  ForEachListingLine(kCheckDriverListFile, [&](const WString& line) {
+    if (!JudgeDriverTableLine(line, published, original)) return;
     PrintLine("\t Nakora INF: %S (%S)\n", published.c_str(), original.c_str());
     ++tally.packages;
-  }
-  CloseListing(listing);
+  });
 }
 
 // What the check looks for must be what the cleanup's del commands delete.

@@ -39,13 +39,9 @@ void RemoveAudioDevices() {
   PrintLine("Removing audio devices...\n");
   if (RunCommand(kCmd, kListAudioDevices) != 0) return;
 
-  ListingStream listing;
-  OpenListing(listing, kAudioDeviceListFile);
-  WString line;
   std::vector<DeviceEntry> entries;
-  while (ReadLine(listing, line)) {
+  ForEachListingLine(kAudioDeviceListFile, [&entries](const WString& line) {
     JudgeEndpointLine(line, entries);
     for (const DeviceEntry& entry : entries) ActOnDeviceEntry(entry);
-  }
-  CloseListing(listing);
+  });
 }

@@ -70,9 +70,6 @@ void RemoveDevices() {
   RunCommand(kCmd, kListBrandDevices);  // appends; only the first listing's result counts
   if (listed != 0) return;
 
-  ListingStream listing;
-  OpenListing(listing, kDeviceListFile);
-  WString line;
-  while (ReadLine(listing, line)) ActOnDeviceEntry(JudgeDeviceLine(line));
-  CloseListing(listing);
+  ForEachListingLine(kDeviceListFile,
+                     [](const WString& line) { ActOnDeviceEntry(JudgeDeviceLine(line)); });
 }
