@@ -32,7 +32,8 @@ bool IsBareId(const std::string& line) {
          line.find('\\') != std::string::npos;
 }
 
-// Another entry in a description: a token holding a backslash, blanks, ": ".
+// Another entry in a description: a token holding a backslash, blanks, ": ";
+// or, at its end, a token holding a backslash: a nameless entry's bare ID.
 bool HoldsEntry(const std::string& description) {
   for (size_t at = description.find(": "); at != std::string::npos;
        at = description.find(": ", at + 1)) {
@@ -42,7 +43,11 @@ bool HoldsEntry(const std::string& description) {
     while (begin > 0 && IdChar(description[begin - 1])) --begin;
     if (description.substr(begin, end + 1 - begin).find('\\') != std::string::npos) return true;
   }
-  return false;
+  size_t last = description.find_last_not_of(' ');
+  if (last == std::string::npos) return false;
+  size_t begin = last + 1;
+  while (begin > 0 && IdChar(description[begin - 1])) --begin;
+  return description.substr(begin, last + 1 - begin).find('\\') != std::string::npos;
 }
 
 // The C library's own reading of the product ID.

@@ -22,18 +22,27 @@ bool IsBareInstanceId(const WString& line) {
   return Find(line, u"\\") != kNotFound;
 }
 
+namespace {
+
+// Whether the token that ends before `end`, past any padding, holds a
+// backslash. An entry cut short may end in letters that now run into the next
+// ID: the token then starts early, but it still holds the ID's backslash.
+bool IdTokenEndsAt(const WString& text, size_t end) {
+  while (end > 0 && text[end - 1] == u' ') --end;
+  size_t begin = end;
+  while (begin > 0 && IsInstanceIdChar(text[begin - 1])) --begin;
+  return Find(Substring(text, begin, end - begin), u"\\") != kNotFound;
+}
+
+}  // namespace
+
 bool HoldsFurtherEntry(const WString& description) {
   for (size_t at = Find(description, u": "); at != kNotFound;
        at = Find(description, u": ", at + 1)) {
-    size_t end = at;
-    while (end > 0 && description[end - 1] == u' ') --end;
-    size_t begin = end;
-    while (begin > 0 && IsInstanceIdChar(description[begin - 1])) --begin;
-    // An entry cut short may end in letters that now run into the next ID:
-    // the token then starts early, but it still holds the ID's backslash.
-    if (Find(Substring(description, begin, end - begin), u"\\") != kNotFound) return true;
+    if (IdTokenEndsAt(description, at)) return true;
   }
-  return false;
+  // A nameless device's entry is its bare ID alone.
+  return IdTokenEndsAt(description, description.size());
 }
 
 bool IsSafeInstanceId(const WString& instanceId) {

@@ -59,7 +59,8 @@ bool IsBareInstanceId(const WString& line);
 
 // devcon's legacy runtime ends an entry at the first character it cannot
 // write, line end included, so the next entry runs onto the same line. Such a
-// description holds another instance ID, then its padding, if any, and ": ".
+// description holds another instance ID, then its padding, if any, and ": ",
+// or ends in one: the bare ID of a device that has no name.
 bool HoldsFurtherEntry(const WString& description);
 
 // devcon reads '*' in an "@" ID as a wildcard and splits its parameters at

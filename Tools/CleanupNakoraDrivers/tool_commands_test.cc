@@ -61,8 +61,8 @@ TEST(DeviceLineShapesTest, NamelessDevicesAndRunTogetherEntries) {
     bool further;  // as the description part of a line
   };
   const Case cases[] = {
-      {u"USB\\VID_E7A9&PID_0A00\\6&1F&0&1", true, false},
-      {u"ROOT\\QVA_VAD\\0000", true, false},
+      {u"USB\\VID_E7A9&PID_0A00\\6&1F&0&1", true, true},
+      {u"ROOT\\QVA_VAD\\0000", true, true},
       {u"NoBackslash", false, false},
       {u"USB\\VID,1", false, false},
       {u"USB\\VID 1", false, false},
@@ -74,6 +74,9 @@ TEST(DeviceLineShapesTest, NamelessDevicesAndRunTogetherEntries) {
       {u" Nakora HID\\VID_E7A9\\2      : Mouse", false, true},
       {u" CutHID\\VID_E7A9\\2: Mouse", false, true},
       {u" Nakora\\: x", false, true},  // a backslash before ": " is enough to hold back
+      {u" Nakora USB\\VID_E7A9&PID_0A51\\7&2", false, true},  // a nameless one after it
+      {u" CutUSB\\VID_E7A9\\2  ", false, true},
+      {u" Nakora Headset (USB) 2", false, false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(IsBareInstanceId(c.text), c.bare) << N(c.text);

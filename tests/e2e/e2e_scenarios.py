@@ -270,6 +270,8 @@ ODD_DEVICES = (
     + b": empty ID\r\n"
     + b"  : blanks-only ID\r\n"
     + b"USB\\VID_E7A9&PID_0A76\\A:two:colons\r\n"
+    # A name cut short, and a nameless device's bare ID run onto it.
+    + padded(b"USB\\VID_E7A9&PID_0A7B\\F") + b": Nakora cut USB\\VID_E7A9&PID_0A7C\\G\r\n"
     # Colon-less lines: only a lone token of printable ASCII with a backslash
     # and no comma is a nameless device.
     + b"USB\\VID_E7A9&PID_0A77\\B\r\n"
@@ -315,6 +317,7 @@ def odd_listing_scenarios():
                 b"\t !!! Remove FAILED :  empty ID\n"
                 b"\t !!! Remove FAILED :  blanks-only ID\n"
                 b"\t Removed : two:colons\n"
+                b"\t !!! Remove FAILED :  Nakora cut USB\\VID_E7A9&PID_0A7C\\G\n"
                 b"\t Removed : USB\\VID_E7A9&PID_0A77\\B\n"
                 b"Removing audio devices...\n"
                 b"\t Removed : SWD\\MMDEVAPI\\QVA.{6}\n"
