@@ -242,17 +242,26 @@ class WineHost:
         env = dict(os.environ, **(env or {}), WINEPATH=self.USUAL_PATH if path is None else path)
         return [self.wine_run, *args], env
 
+    @staticmethod
+    def glitched(exit_code, stdout):
+        """Whether Wine itself failed a run, as it does about once in a few
+        thousand starts: exit code 1 with nothing printed, as if the program
+        never started, or 127 for one that ran to its end. A program named
+        without its path goes through start.exe, which now and then says
+        "ShellExecuteEx failed" instead. The programs run here print before
+        they fail and never end with 127."""
+        return exit_code == 127 or (exit_code == 1 and (
+            not stdout or b"ShellExecuteEx failed" in stdout))
+
     def run(self, args, cwd=None, env=None, path=None, check=False, timeout=None):
         command, env = self.command(args, env, path)
-        # Wine starts a program named without its path through start.exe, and
-        # about one such start in a thousand fails at random: start it again.
         for _ in range(3):
             # Only stdout is the tool's report. Wine's background processes
             # hold on to a stderr pipe for seconds after the program has ended.
             result = subprocess.run(command, cwd=cwd, env=env, timeout=timeout,
                                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                     stderr=subprocess.DEVNULL)
-            if not (result.returncode == 1 and b"ShellExecuteEx failed" in result.stdout):
+            if not self.glitched(result.returncode, result.stdout):
                 break
         if check:
             result.check_returncode()
@@ -285,6 +294,10 @@ class WindowsHost:
 
     def settle(self):
         """A killed program's children end on their own here: nothing to wait for."""
+
+    @staticmethod
+    def glitched(exit_code, stdout):
+        return False
 
     @staticmethod
     def command(args, env=None, path=None):
@@ -510,7 +523,16 @@ class Harness:
     def run(self, machine, args=()):
         """Lays out `machine` and, in one fresh current directory, runs the
         check, the tool and the check again; returns the tool's outcome with
-        the checks' attached."""
+        the checks' attached. When the host failed one of the three runs, all
+        is done again on a fresh lay-out."""
+        for _ in range(3):
+            outcome = self._run_laid_out(machine, args)
+            if not any(self.host.glitched(run.exit_code, run.stdout)
+                       for run in (outcome.before, outcome, outcome.after)):
+                break
+        return outcome
+
+    def _run_laid_out(self, machine, args):
         run_dir = self.lay_out(machine)
         laid_out = self._state(machine, run_dir)
         asked = tuple(_as_read(key) for key in (machine.registry32, machine.registry64))
