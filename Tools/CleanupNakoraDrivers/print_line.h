@@ -10,7 +10,7 @@ struct PrintArg {
   enum Kind { kNarrow, kWide, kNumber };
   PrintArg(const char* text) : kind(kNarrow), narrow(text) {}
   PrintArg(const char16_t* text) : kind(kWide), wide(text) {}
-  PrintArg(int32_t number) : kind(kNumber), number(number) {}
+  PrintArg(int32_t value) : kind(kNumber), number(value) {}
 
   Kind kind;
   const char* narrow = nullptr;
