@@ -1,0 +1,152 @@
+BeforeDiscovery { $OnUnix = [System.Environment]::OSVersion.Platform -eq [System.PlatformID]::Unix }
+
+Describe 'Install-NakoraCleanup.ps1' {
+    BeforeAll {
+        . (Join-Path $PSScriptRoot 'StandIns.ps1')
+        $RealWindowsSteps = $false
+        # Mock needs the Windows-only steps to exist here; the script's own definitions lose to the mocks.
+        function Reset-FolderAccess([string]$Path) {}
+        function Get-FolderAccessProblem([string]$Path) {}
+        function Stop-ToolTree([int]$Id) {}
+
+        function Invoke-Install([string[]]$Check, [string[]]$Cleanup = @('0 0 Done.'), [hashtable]$With = @{}) {
+            Set-Plan 'CheckNakoraDrivers' $Check
+            Set-Plan 'CleanupNakoraDrivers' $Cleanup
+            $arguments = @{ Folder = $folder; TimeoutMinutes = 1 }
+            foreach ($key in $With.Keys) { $arguments[$key] = $With[$key] }
+            $output = & (Join-Path $kit 'Install-NakoraCleanup.ps1') @arguments
+            return @{ Code = $LASTEXITCODE; Last = (Get-LastLine $output) }
+        }
+    }
+
+    BeforeEach {
+        $dir = Join-Path $TestDrive ([guid]::NewGuid())
+        $kit = Join-Path $dir 'kit'
+        $folder = Join-Path $dir 'NakoraCleanup'
+        $env:NK_PLAN_DIR = Join-Path $dir 'plan'
+        $null = New-Item -ItemType Directory -Path $env:NK_PLAN_DIR
+        New-Kit $kit
+        if (-not $RealWindowsSteps) {
+            Mock Reset-FolderAccess {}
+            Mock Get-FolderAccessProblem { $null }
+        }
+        # Windows kills the tree with taskkill; here the stand-in alone will do.
+        if ($OnUnix) { Mock Stop-ToolTree { Stop-Process -Id $Id -Force } }
+    }
+
+    Context 'maps the check to its exit code' {
+        It 'check <Check> then <After>, cleanup exit <CleanupCode>: exit <Code>' -ForEach @(
+            @{ Check = '0 0 Nakora driver stack: none left'; After = $null; CleanupCode = 0; Code = 0; Cleanups = 0; Last = 'Nakora driver stack: none left' }
+            @{ Check = '2 0 Nakora driver stack: could not check (device listing failed)'; After = $null; CleanupCode = 0; Code = 1; Cleanups = 0; Last = 'Nakora driver stack: could not check (device listing failed)' }
+            @{ Check = '99 0 '; After = $null; CleanupCode = 0; Code = 1; Cleanups = 0; Last = '*could not check*exit code 99*' }
+            @{ Check = '1 0 Nakora driver stack: 2 packages left'; After = '0 0 Nakora driver stack: none left'; CleanupCode = 0; Code = 0; Cleanups = 1; Last = 'Nakora driver stack: none left' }
+            @{ Check = '1 0 Nakora driver stack: 2 packages left'; After = '1 0 Nakora driver stack: 1 package left'; CleanupCode = 0; Code = 3010; Cleanups = 1; Last = 'Nakora driver stack: 1 package left*restart*' }
+            @{ Check = '1 0 Nakora driver stack: 2 packages left'; After = '2 0 Nakora driver stack: could not check (driver listing failed)'; CleanupCode = 0; Code = 1; Cleanups = 1; Last = '*could not check (driver listing failed)' }
+            @{ Check = '1 0 Nakora driver stack: 2 packages left'; After = $null; CleanupCode = 5; Code = 1; Cleanups = 1; Last = '*did not finish (exit code 5)*' }
+        ) {
+            $result = Invoke-Install -Check (@($Check, $After) | Where-Object { $_ }) -Cleanup "$CleanupCode 0 Done."
+            $result.Code | Should -Be $Code
+            $result.Last | Should -BeLike $Last
+            Get-CallCount 'CleanupNakoraDrivers' | Should -Be $Cleanups
+            # Both run in the admin-only folder, where they find devcon.
+            Get-Content (Join-Path $env:NK_PLAN_DIR 'CheckNakoraDrivers.calls') | Select-Object -Unique | Should -Be ((Get-Item $folder).FullName)
+        }
+    }
+
+    Context 'refuses what it cannot trust' {
+        It '<Case>: exit 1, nothing run' -ForEach @(
+            @{ Case = 'devcon missing'; Last = '*devcon.exe is missing*WDK*'
+                Arrange = { Remove-Item (Join-Path $kit 'devcon.exe') } }
+            @{ Case = 'hash mismatch'; Last = '*CleanupNakoraDrivers.exe does not match SHA256SUMS'
+                Arrange = { Add-Content (Join-Path $kit 'CleanupNakoraDrivers.exe') '# changed' } }
+            @{ Case = 'a file planted in the folder'; Last = '*holds planted.exe, which the kit did not put there'
+                Arrange = { $null = New-Item -ItemType File -Path (Join-Path $folder 'planted.exe') -Force } }
+            @{ Case = 'rights not reset'; Last = '*is not admin-only: its owner is S-1-5-21-1'
+                Arrange = { Mock Get-FolderAccessProblem { 'its owner is S-1-5-21-1' } } }
+            @{ Case = 'a junction planted in the folder'; Last = '*is a link or junction'
+                Arrange = {
+                    $null = New-Item -ItemType Directory -Path $folder
+                    $null = New-Item -ItemType SymbolicLink -Path (Join-Path $folder 'Logs') -Target $dir
+                } }
+        ) {
+            . $Arrange
+            $result = Invoke-Install -Check '0 0 Nakora driver stack: none left'
+            $result.Code | Should -Be 1
+            $result.Last | Should -BeLike "Nakora clean-up refused: $Last"
+            Get-CallCount 'CheckNakoraDrivers' | Should -Be 0
+        }
+    }
+
+    Context 'prepares the folder' {
+        It '<Case>: takes it over and copies the kit' -ForEach @(
+            @{ Case = 'a new folder'; Arrange = {} }
+            @{ Case = 'a folder left by an earlier run'; Arrange = {
+                    $null = New-Item -ItemType Directory -Path (Join-Path $folder 'Logs') -Force
+                    Set-Content (Join-Path $folder 'devicelist.txt') 'left by a stopped run'
+                    Set-Content (Join-Path $folder 'CleanupNakoraDrivers.exe') 'old build'
+                } }
+        ) {
+            . $Arrange
+            $result = Invoke-Install -Check '0 0 Nakora driver stack: none left' -With @{ StageOnly = $true }
+            $result.Code | Should -Be 0
+            Should -Invoke Reset-FolderAccess -Times 1 -Exactly -ParameterFilter { $Path -eq (Get-Item $folder).FullName }
+            foreach ($name in 'CleanupNakoraDrivers.exe', 'CheckNakoraDrivers.exe', 'devcon.exe', 'SHA256SUMS', 'Test-NakoraDrivers.ps1') {
+                (Get-FileHash (Join-Path $folder $name)).Hash | Should -Be (Get-FileHash (Join-Path $kit $name)).Hash
+            }
+            Get-CallCount 'CheckNakoraDrivers' | Should -Be 0
+        }
+
+        It 'run from the folder itself, it still checks the hashes' {
+            $null = Invoke-Install -Check '0 0 none' -With @{ StageOnly = $true }
+            Add-Content (Join-Path $folder 'CheckNakoraDrivers.exe') '# changed'
+            Set-Plan 'CheckNakoraDrivers' '0 0 none'
+            $output = & (Join-Path $folder 'Install-NakoraCleanup.ps1') -Folder $folder
+            $LASTEXITCODE | Should -Be 1
+            Get-LastLine $output | Should -Be 'Nakora clean-up refused: CheckNakoraDrivers.exe does not match SHA256SUMS'
+        }
+    }
+
+    Context 'on Windows itself' -Skip:$OnUnix {
+        BeforeAll { $RealWindowsSteps = $true }
+        AfterAll { $RealWindowsSteps = $false }
+
+        It 'resets a folder that Users could write to, and its own verification accepts it' {
+            $null = New-Item -ItemType Directory -Path $folder
+            & icacls.exe $folder /grant '*S-1-5-32-545:(OI)(CI)M' | Out-Null
+            $output = & (Join-Path $kit 'Install-NakoraCleanup.ps1') -Folder $folder -StageOnly
+            $LASTEXITCODE | Should -Be 0
+            Get-LastLine $output | Should -BeLike 'Nakora clean-up kit staged in*'
+        }
+    }
+
+    Context 'keeps a log and a time limit' {
+        It 'keeps the reports and listings of a run, and only the newest runs' {
+            foreach ($old in '20200101-000000', '20200102-000000', '20200103-000000') {
+                $null = New-Item -ItemType Directory -Path (Join-Path $folder "Logs/$old") -Force
+            }
+            $result = Invoke-Install -Check '1 0 Nakora driver stack: 2 packages left', '1 0 Nakora driver stack: 1 package left' -With @{ KeepRuns = 2 }
+            $result.Code | Should -Be 3010
+            $runs = @(Get-ChildItem (Join-Path $folder 'Logs') -Directory | Sort-Object Name)
+            $runs.Count | Should -Be 2
+            $runs[0].Name | Should -Be '20200103-000000'
+            $names = (Get-ChildItem $runs[1].FullName).Name
+            foreach ($name in 'check-before.txt', 'cleanup.txt', 'check-after.txt', 'devicelist.txt', 'audiodevicelist.txt',
+                'driverlist.txt', 'before-check-devicelist.txt', 'after-check-driverlist.txt') {
+                $names | Should -Contain $name
+            }
+            @(Get-ChildItem $folder -Filter '*list.txt').Count | Should -Be 0
+            Get-Content (Join-Path $folder 'Logs/last-result.txt') | Should -Contain 'exit=3010'
+        }
+
+        It 'stops a cleanup that runs past the limit and keeps its partial report' {
+            $started = Get-Date
+            $result = Invoke-Install -Check '1 0 Nakora driver stack: 2 packages left' -Cleanup '0 60 Removing devices...' -With @{ TimeoutMinutes = 0.05 }
+            ((Get-Date) - $started).TotalSeconds | Should -BeLessThan 30
+            $result.Code | Should -Be 1
+            $result.Last | Should -BeLike 'Nakora clean-up stopped: it ran past 0.05 minutes*'
+            $report = Get-ChildItem (Join-Path $folder 'Logs') -Recurse -Filter 'cleanup.txt'
+            Get-Content $report.FullName | Should -Contain 'Removing devices...'
+            Get-CallCount 'CheckNakoraDrivers' | Should -Be 1
+        }
+    }
+}

@@ -1,0 +1,36 @@
+Describe 'Repair-NakoraDrivers.ps1' {
+    BeforeAll {
+        . (Join-Path $PSScriptRoot 'StandIns.ps1')
+        function Reset-FolderAccess([string]$Path) {}
+        function Get-FolderAccessProblem([string]$Path) {}
+        function Stop-ToolTree([int]$Id) {}
+    }
+
+    BeforeEach {
+        $dir = Join-Path $TestDrive ([guid]::NewGuid())
+        $folder = Join-Path $dir 'NakoraCleanup'
+        $env:NK_PLAN_DIR = Join-Path $dir 'plan'
+        $null = New-Item -ItemType Directory -Path $env:NK_PLAN_DIR
+        New-Kit $folder
+        Copy-Item (Join-Path $folder 'Repair-NakoraDrivers.ps1') $dir
+        Mock Reset-FolderAccess {}
+        Mock Get-FolderAccessProblem { $null }
+        if ($OnUnix) { Mock Stop-ToolTree { Stop-Process -Id $Id -Force } }
+    }
+
+    It '<Case>: exit 0, the staged run summed up' -ForEach @(
+        @{ Case = 'cleaned'; Check = '1 0 2 packages left', '0 0 none left'; Cleanup = '0 0 Done.'; Cleanups = 1; Last = 'none left (exit code 0)' }
+        @{ Case = 'restart needed'; Check = '1 0 2 packages left', '1 0 1 package left'; Cleanup = '0 0 Done.'; Cleanups = 1; Last = '1 package left*restart*(exit code 3010)' }
+        @{ Case = 'could not check'; Check = , '2 0 could not check (device listing failed)'; Cleanup = '0 0 Done.'; Cleanups = 0; Last = '*(exit code 1)' }
+        @{ Case = 'time limit'; Check = , '1 0 2 packages left'; Cleanup = '0 60 Removing'; Cleanups = 1; Last = '*ran past 0.05 minutes*(exit code 1)' }
+        @{ Case = 'install script missing'; Check = , '1 0 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Last = '*Install-NakoraCleanup.ps1 is missing*' }
+    ) {
+        Set-Plan 'CheckNakoraDrivers' $Check
+        Set-Plan 'CleanupNakoraDrivers' $Cleanup
+        if ($Case -eq 'install script missing') { Remove-Item (Join-Path $folder 'Install-NakoraCleanup.ps1') }
+        $output = & (Join-Path $dir 'Repair-NakoraDrivers.ps1') -Folder $folder -TimeoutMinutes 0.05
+        $LASTEXITCODE | Should -Be 0
+        Get-LastLine $output | Should -BeLike $Last
+        Get-CallCount 'CleanupNakoraDrivers' | Should -Be $Cleanups
+    }
+}

@@ -1,0 +1,100 @@
+# Stand-ins for the kit's executables, dot-sourced by the deploy tests.
+#
+# Each run of a stand-in appends its current directory to $env:NK_PLAN_DIR/<name>.calls and
+# takes the matching line of <name>.plan ("<exit code> <seconds to sleep> <summary>"; the
+# last line repeats), writes the listings its real program would, prints the summary, sleeps
+# and exits with the code. On Linux a stand-in is a shell script, which PowerShell runs by
+# path whatever its name; on Windows a console program compiled by Add-Type.
+
+$script:StandInExe = $null
+$script:OnUnix = [System.Environment]::OSVersion.Platform -eq [System.PlatformID]::Unix
+
+$script:StandInShell = @'
+#!/bin/sh
+name=$(basename "$0" .exe)
+pwd >> "$NK_PLAN_DIR/$name.calls"
+n=$(wc -l < "$NK_PLAN_DIR/$name.calls")
+line=$(sed -n "${n}p" "$NK_PLAN_DIR/$name.plan")
+[ -n "$line" ] || line=$(tail -n 1 "$NK_PLAN_DIR/$name.plan")
+code=${line%% *}; rest=${line#* }; seconds=${rest%% *}; summary=${rest#* }
+case $name in
+  CheckNakoraDrivers) prefix=check- ;;
+  *) prefix= ;;
+esac
+for listing in devicelist audiodevicelist driverlist; do echo "$name" > "$prefix$listing.txt"; done
+echo "$name stand-in"
+echo "$summary"
+sleep "$seconds"
+exit "$code"
+'@
+
+$script:StandInSource = @'
+using System;
+using System.IO;
+using System.Threading;
+public static class StandIn {
+    public static int Main() {
+        string name = Path.GetFileNameWithoutExtension(System.Diagnostics.Process.GetCurrentProcess().MainModule.FileName);
+        string dir = Environment.GetEnvironmentVariable("NK_PLAN_DIR");
+        string calls = Path.Combine(dir, name + ".calls");
+        File.AppendAllText(calls, Environment.CurrentDirectory + "\n");
+        string[] plan = File.ReadAllLines(Path.Combine(dir, name + ".plan"));
+        int n = File.ReadAllLines(calls).Length;
+        string[] parts = plan[Math.Min(n, plan.Length) - 1].Split(new char[] { ' ' }, 3);
+        string prefix = name == "CheckNakoraDrivers" ? "check-" : "";
+        foreach (string listing in new string[] { "devicelist", "audiodevicelist", "driverlist" }) {
+            File.WriteAllText(prefix + listing + ".txt", name + "\n");
+        }
+        Console.WriteLine(name + " stand-in");
+        Console.WriteLine(parts[2]);
+        Console.Out.Flush();
+        Thread.Sleep(int.Parse(parts[1]) * 1000);
+        return int.Parse(parts[0]);
+    }
+}
+'@
+
+function New-StandIn([string]$Path) {
+    if ($script:OnUnix) {
+        Set-Content -LiteralPath $Path -Value $script:StandInShell -NoNewline
+        & chmod +x $Path
+    } else {
+        # Compiled once per session: Add-Type takes a type name only once.
+        if (-not $script:StandInExe) {
+            $script:StandInExe = Join-Path ([System.IO.Path]::GetTempPath()) "nk-standin-$PID.exe"
+            Add-Type -TypeDefinition $script:StandInSource -OutputAssembly $script:StandInExe -OutputType ConsoleApplication
+        }
+        Copy-Item -LiteralPath $script:StandInExe -Destination $Path
+    }
+}
+
+function New-Kit([string]$Dir, [switch]$WithoutDevcon) {
+    # The release zip's files flattened into $Dir, with a devcon.exe of the organisation's own.
+    $null = New-Item -ItemType Directory -Path $Dir -Force
+    $lines = foreach ($name in 'CleanupNakoraDrivers.exe', 'CheckNakoraDrivers.exe') {
+        New-StandIn (Join-Path $Dir $name)
+        $hash = (Get-FileHash -LiteralPath (Join-Path $Dir $name) -Algorithm SHA256).Hash.ToLower()
+        "$hash  $name"
+    }
+    [System.IO.File]::WriteAllText((Join-Path $Dir 'SHA256SUMS'), (($lines -join "`r`n") + "`r`n"))
+    if (-not $WithoutDevcon) { Set-Content -LiteralPath (Join-Path $Dir 'devcon.exe') -Value 'devcon' }
+    foreach ($script in 'Install-NakoraCleanup.ps1', 'Test-NakoraDrivers.ps1', 'Repair-NakoraDrivers.ps1') {
+        Copy-Item -LiteralPath (Join-Path $PSScriptRoot "../../deploy/$script") -Destination $Dir
+    }
+}
+
+function Set-Plan([string]$Name, [string[]]$Lines) {
+    Set-Content -LiteralPath (Join-Path $env:NK_PLAN_DIR "$Name.plan") -Value $Lines
+}
+
+function Get-CallCount([string]$Name) {
+    $calls = Join-Path $env:NK_PLAN_DIR "$Name.calls"
+    if (-not (Test-Path -LiteralPath $calls)) { return 0 }
+    return @(Get-Content -LiteralPath $calls).Count
+}
+
+function Get-LastLine($Output) {
+    $lines = @($Output | ForEach-Object { "$_" } | Where-Object { $_.Trim() })
+    if ($lines.Count) { return $lines[-1] }
+    return $null
+}

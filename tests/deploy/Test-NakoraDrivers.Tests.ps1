@@ -1,0 +1,92 @@
+Describe 'Test-NakoraDrivers.ps1' {
+    BeforeAll {
+        . (Join-Path $PSScriptRoot 'StandIns.ps1')
+        function Get-LastBootTime {}
+        $Summary = @{
+            0 = 'Nakora driver stack: none left'
+            1 = 'Nakora driver stack: 2 packages left'
+            2 = 'Nakora driver stack: could not check (device listing failed)'
+        }
+
+        function Invoke-Detection([string]$For) {
+            $output = @(& (Join-Path $folder 'Test-NakoraDrivers.ps1') -Folder $folder -For $For)
+            return @{ Code = $LASTEXITCODE; Output = $output }
+        }
+    }
+
+    BeforeEach {
+        $dir = Join-Path $TestDrive ([guid]::NewGuid())
+        $folder = Join-Path $dir 'NakoraCleanup'
+        $env:NK_PLAN_DIR = Join-Path $dir 'plan'
+        $null = New-Item -ItemType Directory -Path $env:NK_PLAN_DIR
+        New-Kit $folder
+        Mock Get-LastBootTime { [DateTime]::UtcNow.AddHours(-1) }
+    }
+
+    It 'check <Check>, for <For>: exit <Code>, <Lines> line(s)' -ForEach @(
+        @{ Check = 0; For = 'Remediations'; Code = 0; Lines = 1 }
+        @{ Check = 1; For = 'Remediations'; Code = 1; Lines = 1 }
+        @{ Check = 2; For = 'Remediations'; Code = 1; Lines = 1 }
+        @{ Check = 0; For = 'Win32App'; Code = 0; Lines = 1 }
+        @{ Check = 1; For = 'Win32App'; Code = 1; Lines = 1 }
+        @{ Check = 2; For = 'Win32App'; Code = 1; Lines = 1 }
+        @{ Check = 0; For = 'ConfigMgrApplication'; Code = 0; Lines = 1 }
+        @{ Check = 1; For = 'ConfigMgrApplication'; Code = 0; Lines = 0 }
+        @{ Check = 2; For = 'ConfigMgrApplication'; Code = 0; Lines = 0 }
+        @{ Check = 0; For = 'ConfigMgrSetting'; Code = 0; Lines = 1 }
+        @{ Check = 1; For = 'ConfigMgrSetting'; Code = 0; Lines = 1 }
+        @{ Check = 2; For = 'ConfigMgrSetting'; Code = 0; Lines = 1 }
+    ) {
+        Set-Plan 'CheckNakoraDrivers' "$Check 0 $($Summary[$Check])"
+        $result = Invoke-Detection $For
+        $result.Code | Should -Be $Code
+        $result.Output.Count | Should -Be $Lines
+        if ($Lines) { $result.Output[0] | Should -Be $Summary[$Check] }
+        Get-Content (Join-Path $env:NK_PLAN_DIR 'CheckNakoraDrivers.calls') | Should -Be ((Get-Item $folder).FullName)
+    }
+
+    It '<Missing> missing, for <For>: never clean' -ForEach @(
+        foreach ($missing in 'NakoraCleanup', 'CheckNakoraDrivers.exe', 'devcon.exe') {
+            foreach ($for in 'Remediations', 'Win32App', 'ConfigMgrApplication', 'ConfigMgrSetting') {
+                @{ Missing = $missing; For = $for }
+            }
+        }
+    ) {
+        Set-Plan 'CheckNakoraDrivers' '0 0 Nakora driver stack: none left'
+        if ($Missing -eq 'NakoraCleanup') {
+            Copy-Item (Join-Path $folder 'Test-NakoraDrivers.ps1') $dir
+            Remove-Item $folder -Recurse
+            $output = @(& (Join-Path $dir 'Test-NakoraDrivers.ps1') -Folder $folder -For $For)
+            $result = @{ Code = $LASTEXITCODE; Output = $output }
+        } else {
+            Remove-Item (Join-Path $folder $Missing)
+            $result = Invoke-Detection $For
+        }
+        if ($For -eq 'ConfigMgrApplication') {
+            $result.Code | Should -Be 0
+            $result.Output.Count | Should -Be 0
+        } else {
+            $result.Code | Should -Be ([int]($For -ne 'ConfigMgrSetting'))
+            $result.Output.Count | Should -Be 1
+            $result.Output[0] | Should -BeLike "Nakora driver stack: could not check (*$Missing is missing*"
+        }
+        Get-CallCount 'CheckNakoraDrivers' | Should -Be 0
+    }
+
+    It 'Win32App, check <Check> after an install that ended <Record> <When> the restart: exit <Code>' -ForEach @(
+        @{ Check = 1; Record = 3010; When = 'after'; Code = 0 }
+        @{ Check = 1; Record = 3010; When = 'before'; Code = 1 }
+        @{ Check = 1; Record = 1; When = 'after'; Code = 1 }
+        @{ Check = 2; Record = 3010; When = 'after'; Code = 1 }
+    ) {
+        Set-Plan 'CheckNakoraDrivers' "$Check 0 $($Summary[$Check])"
+        $hours = 2
+        if ($When -eq 'after') { $hours = 0 }
+        $null = New-Item -ItemType Directory -Path (Join-Path $folder 'Logs') -Force
+        Set-Content (Join-Path $folder 'Logs/last-result.txt') "exit=$Record", "time=$([DateTime]::UtcNow.AddHours(-$hours).ToString('o'))"
+        $result = Invoke-Detection 'Win32App'
+        $result.Code | Should -Be $Code
+        $result.Output.Count | Should -Be 1
+        if ($Code -eq 0) { $result.Output[0] | Should -BeLike '*restart is pending*' }
+    }
+}
