@@ -17,7 +17,8 @@ struct RecordedCommand {
 
 std::vector<RecordedCommand>& Recorded();
 
-// Puts the input where the phases look for it, in a private scratch directory.
+// Puts the input where the phases look for it, in a private scratch directory,
+// and again whenever the listing command that writes `name` runs.
 void WriteListing(const char* name, const uint8_t* data, size_t size);
 
 // Lines as a text-mode reading yields them: up to the first Ctrl+Z, split at

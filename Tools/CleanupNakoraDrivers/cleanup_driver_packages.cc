@@ -43,11 +43,12 @@ bool JudgeDriverTableLine(const WString& line, WString& published, WString& orig
 
 void CleanupDriverPackages() {
   PrintLine("Scanning installed drivers...\n");
+  bool discarded = DiscardListing(kDriverListFile);
   if (RunCommand(kCmd, kListDriverPackages) != 0) return;
   PrintLine("Cleanning up driver packages...\n");
 
   WString published, original;
-  ForEachListingLine(kDriverListFile, [&published, &original](const WString& line) {
+  ReadRunListing(discarded, kDriverListFile, [&published, &original](const WString& line) {
     if (!JudgeDriverTableLine(line, published, original)) return;
     if (RunCommand(kDevcon, kDeleteDriverPackage + published) == 0) {
       PrintLine("\t Nakora INF: %S (%S) - Removed\n", published.c_str(), original.c_str());

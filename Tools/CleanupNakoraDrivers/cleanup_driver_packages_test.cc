@@ -91,7 +91,7 @@ TEST_F(CleanupDriverPackagesTest, TableDecisions) {
   };
   for (const Case& c : cases) {
     Fake() = FakeOs();
-    WriteFile("driverlist.txt", c.line);
+    Stage("driverlist.txt", c.line);
     EXPECT_EQ(Run(CleanupDriverPackages),
               "Scanning installed drivers...\nCleanning up driver packages...\n" + c.output)
         << c.name;
@@ -102,10 +102,10 @@ TEST_F(CleanupDriverPackagesTest, TableDecisions) {
 }
 
 TEST_F(CleanupDriverPackagesTest, FailuresAndOrder) {
-  WriteFile("driverlist.txt", "Deployment Image Servicing and Management tool\r\n\r\n" +
-                                  Row("oem1.inf", "nkcommon.inf", "Nakora Inc.") +
-                                  Row("oem2.inf", "qvavad.inf", "QVA") +
-                                  Row("oem1.inf", "nkcommon.inf", "Nakora Inc."));
+  Stage("driverlist.txt", "Deployment Image Servicing and Management tool\r\n\r\n" +
+                              Row("oem1.inf", "nkcommon.inf", "Nakora Inc.") +
+                              Row("oem2.inf", "qvavad.inf", "QVA") +
+                              Row("oem1.inf", "nkcommon.inf", "Nakora Inc."));
   Fake().exitCodes[u" -f /dp_delete oem1.inf"] = -1;
   EXPECT_EQ(Run(CleanupDriverPackages),
             "Scanning installed drivers...\n"
@@ -118,10 +118,16 @@ TEST_F(CleanupDriverPackagesTest, FailuresAndOrder) {
   Fake().exitCodes[kListDriverPackages] = 9009;
   EXPECT_EQ(Run(CleanupDriverPackages), "Scanning installed drivers...\n");
 
+  // cmd worked in another directory: another machine's listing left here
+  // must not name packages to delete.
   Fake() = FakeOs();
-  std::remove("driverlist.txt");
+  Fake().listingsElsewhere = true;
+  WriteFile("driverlist.txt", Row("oem1.inf", "nkcommon.inf", "Nakora Inc."));
   EXPECT_EQ(Run(CleanupDriverPackages),
-            "Scanning installed drivers...\nCleanning up driver packages...\n");
+            "Scanning installed drivers...\nCleanning up driver packages...\n"
+            "\t !!! Listing not found : driverlist.txt\n");
+  EXPECT_EQ(Fake().commands.size(), 1u);
+  EXPECT_EQ(ReadFile("driverlist.txt"), "");
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // A stand-in for the device tree, for native tests and benchmarks: the file
-// named by NAKORA_DEVICE_TREE lists the instance IDs present, one per line.
-// Without that variable, or when the file cannot be read, the tree cannot be
-// asked.
+// named by NAKORA_DEVICE_TREE lists the instances present, one per line: the
+// instance ID, then optionally a tab and the device's name. Without that
+// variable, or when the file cannot be read, the tree cannot be asked.
 #include <stdlib.h>
 
 #include "device_tree.h"
@@ -20,7 +20,8 @@ bool SameId(const WString& a, const WString& b) {
 
 }  // namespace
 
-DevicePresence LookUpDevice(const WString& instanceId) {
+DevicePresence LookUpDeviceName(const WString& instanceId, WString& name) {
+  name.clear();
   const char* path = getenv("NAKORA_DEVICE_TREE");
   if (!path || !*path || instanceId.empty()) return DevicePresence::kUnknown;
   ListingStream tree;
@@ -29,11 +30,18 @@ DevicePresence LookUpDevice(const WString& instanceId) {
   DevicePresence presence = DevicePresence::kAbsent;
   WString line;
   while (ReadLine(tree, line)) {
-    if (SameId(line, instanceId)) {
+    size_t tab = Find(line, u"\t");
+    if (SameId(Substring(line, 0, tab), instanceId)) {
+      if (tab != kNotFound) name = Substring(line, tab + 1);
       presence = DevicePresence::kPresent;
       break;
     }
   }
   CloseListing(tree);
   return presence;
+}
+
+DevicePresence LookUpDevice(const WString& instanceId) {
+  WString name;
+  return LookUpDeviceName(instanceId, name);
 }

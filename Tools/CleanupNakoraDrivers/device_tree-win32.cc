@@ -5,7 +5,25 @@
 
 #include "device_tree.h"
 
-DevicePresence LookUpDevice(const WString& instanceId) {
+namespace {
+
+// A string property of an open device; empty when it has none.
+WString DeviceProperty(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property) {
+  wchar_t text[1024] = {};
+  DWORD type = 0;
+  if (!SetupDiGetDeviceRegistryPropertyW(set, &device, property, &type,
+                                         reinterpret_cast<BYTE*>(text),
+                                         sizeof(text) - sizeof(wchar_t), nullptr) ||
+      type != REG_SZ) {
+    return WString();
+  }
+  return reinterpret_cast<const char16_t*>(text);
+}
+
+}  // namespace
+
+DevicePresence LookUpDeviceName(const WString& instanceId, WString& name) {
+  name.clear();
   // An empty ID would open the root of the tree, which is always there.
   if (instanceId.empty()) return DevicePresence::kUnknown;
   // A fresh list each time: an instance opened into an older list could stay
@@ -18,8 +36,17 @@ DevicePresence LookUpDevice(const WString& instanceId) {
   BOOL opened = SetupDiOpenDeviceInfoW(set, reinterpret_cast<LPCWSTR>(instanceId.c_str()), nullptr,
                                        0, &device);
   DWORD error = GetLastError();
+  if (opened) {
+    name = DeviceProperty(set, device, SPDRP_FRIENDLYNAME);
+    if (name.empty()) name = DeviceProperty(set, device, SPDRP_DEVICEDESC);
+  }
   SetupDiDestroyDeviceInfoList(set);
   if (opened) return DevicePresence::kPresent;
   return error == static_cast<DWORD>(ERROR_NO_SUCH_DEVINST) ? DevicePresence::kAbsent
                                                             : DevicePresence::kUnknown;
+}
+
+DevicePresence LookUpDevice(const WString& instanceId) {
+  WString name;
+  return LookUpDeviceName(instanceId, name);
 }

@@ -12,3 +12,7 @@ enum class DevicePresence {
 
 // `instanceId` without column padding; matched as the system does, in any case.
 DevicePresence LookUpDevice(const WString& instanceId);
+
+// The same, and when the instance is there, its name as the tree holds it:
+// its friendly name, else its description (empty when it has neither).
+DevicePresence LookUpDeviceName(const WString& instanceId, WString& name);

@@ -15,8 +15,8 @@ TEST_F(DriverFilesAndRescanTest, BothDeletionsRunWhateverTheyReturn) {
     Fake().exitCodes[kDeleteCommonDriver] = code;
     EXPECT_EQ(Run(RemoveDriverFiles), "Removing driver files...\n");
     std::vector<FakeCommand> want = {
-        {u"cmd", u" /C del /F %WINDIR%\\system32\\drivers\\NkDev_*.sys "},
-        {u"cmd", u" /C del /F %WINDIR%\\system32\\drivers\\NkCommon.sys "}};
+        {u"cmd", u" /C del /F /A %WINDIR%\\system32\\drivers\\NkDev_*.sys "},
+        {u"cmd", u" /C del /F /A %WINDIR%\\system32\\drivers\\NkCommon.sys "}};
     EXPECT_EQ(Fake().commands, want);
   }
 }

@@ -23,9 +23,26 @@ std::string N(const WString& text) {
   return bytes;
 }
 
+namespace {
+
+// cmd creates a ">" target even when its command fails, and adds nothing of
+// ours to a ">>" one.
+void Redirect(const WString& parameters) {
+  size_t at = parameters.find(u" > ");
+  bool append = at == WString::npos;
+  if (append) at = parameters.find(u" >> ");
+  if (at == WString::npos || Fake().listingsElsewhere) return;
+  std::string name = N(parameters.substr(at + (append ? 4 : 3)));
+  std::ofstream file(name, std::ios::binary | (append ? std::ios::app : std::ios::trunc));
+  if (!append) file << Fake().listings[name];
+}
+
+}  // namespace
+
 int32_t RunCommand(const WString& program, const WString& parameters) {
   FakeOs& fake = Fake();
   fake.commands.push_back({program, parameters});
+  if (program == u"cmd") Redirect(parameters);
   if (fake.onCommand) fake.onCommand(fake.commands.back());
   auto scripted = fake.exitCodes.find(parameters);
   return scripted == fake.exitCodes.end() ? 0 : scripted->second;
@@ -38,6 +55,17 @@ DevicePresence LookUpDevice(const WString& instanceId) {
   fake.lookedUp.push_back(instanceId);
   if (!fake.treeAnswers) return DevicePresence::kUnknown;
   return fake.stillPresent.count(instanceId) ? DevicePresence::kPresent : DevicePresence::kAbsent;
+}
+
+DevicePresence LookUpDeviceName(const WString& instanceId, WString& name) {
+  FakeOs& fake = Fake();
+  fake.lookedUp.push_back(instanceId);
+  name.clear();
+  if (!fake.treeAnswers) return DevicePresence::kUnknown;
+  auto found = fake.named.find(instanceId);
+  if (found == fake.named.end()) return DevicePresence::kAbsent;
+  name = found->second;
+  return DevicePresence::kPresent;
 }
 
 int32_t FindDriverFiles(const char16_t* pattern, std::vector<WString>& names) {

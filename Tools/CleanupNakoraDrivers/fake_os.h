@@ -34,6 +34,13 @@ struct FakeOs {
   std::set<WString> stillPresent;
   bool treeAnswers = true;
   std::vector<WString> lookedUp;
+  // Instances the tree has, with its names for them, before any removal.
+  std::map<WString, WString> named;
+
+  // What cmd's ">" redirection writes, by file name; "" when not given. With
+  // listingsElsewhere, cmd works in another directory and writes none here.
+  std::map<std::string, std::string> listings;
+  bool listingsElsewhere = false;
 
   // Files in the drivers directory by pattern, and the error looking fails with.
   std::map<WString, std::vector<WString>> driverFiles;
@@ -57,6 +64,8 @@ class PhaseTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
   void WriteFile(const char* name, const std::string& bytes);
+  // What the listing command that writes `name` will put there.
+  void Stage(const char* name, const std::string& bytes) { Fake().listings[name] = bytes; }
   std::string ReadFile(const char* name);
   // Runs the phase and returns its standard output.
   std::string Run(void (*phase)());

@@ -39,7 +39,7 @@ TEST_F(HostileInputTest, HugeLineWithoutLineFeedIsReadInLinearTime) {
   double seconds[2];
   size_t sizes[2] = {20u << 20, 200u << 20};
   for (int i = 0; i < 2; ++i) {
-    WriteFile("audiodevicelist.txt", std::string(sizes[i], 'x') + ": desc");
+    Stage("audiodevicelist.txt", std::string(sizes[i], 'x') + ": desc");
     ::testing::internal::CaptureStdout();
     seconds[i] = SecondsToRun(RemoveAudioDevices);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Removing audio devices...\n");
@@ -56,7 +56,7 @@ TEST_F(HostileInputTest, AMillionLines) {
         "SWD\\MMDEVAPI\\{0.0.0.00000000}.{" + std::to_string(i) + "}: Speakers (Realtek)\r\n";
   }
   listing += "SWD\\MMDEVAPI\\{last}: Nakora Speakers";
-  WriteFile("audiodevicelist.txt", listing);
+  Stage("audiodevicelist.txt", listing);
   EXPECT_EQ(Run(RemoveAudioDevices), "Removing audio devices...\n\t Removed :  Nakora Speakers\n");
   EXPECT_EQ(Fake().commands.size(), 2u);
 }
@@ -71,10 +71,10 @@ TEST_F(HostileInputTest, RandomBinaryThroughEveryListingPhase) {
     for (const char* word : {"PID_0A00", "Nakora", "QVA", ".inf", "|", ":", "\n", "nkdev"}) {
       bytes.insert(static_cast<size_t>(byte(random)) * 16, word);
     }
-    for (const char* name : {"devicelist.txt", "audiodevicelist.txt", "driverlist.txt"}) {
-      WriteFile(name, bytes);
-    }
     Fake() = FakeOs();
+    for (const char* name : {"devicelist.txt", "audiodevicelist.txt", "driverlist.txt"}) {
+      Stage(name, bytes);
+    }
     Run(RemoveDevices);
     Run(RemoveAudioDevices);
     Run(CleanupDriverPackages);
@@ -96,7 +96,7 @@ TEST_F(HostileInputTest, TableLinesWithTooFewBarsOrEmptyColumns) {
       "   |  nkdev.inf  |  |  |  Nakora  |",         // published name empty
   };
   for (const char* row : rows) table += std::string(row) + "\r\n";
-  WriteFile("driverlist.txt", table);
+  Stage("driverlist.txt", table);
   EXPECT_EQ(Run(CleanupDriverPackages),
             "Scanning installed drivers...\nCleanning up driver packages...\n"
             "\t Nakora INF:  (nkdev.inf) - Removed\n");

@@ -1,6 +1,7 @@
 #include "listing.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -72,6 +73,14 @@ void CloseListing(ListingStream& stream) {
   if (stream.file) fclose(stream.file);
   stream.file = nullptr;
   stream.failed = true;
+}
+
+bool DiscardListing(const char* fileName) { return std::remove(fileName) == 0 || errno == ENOENT; }
+
+bool ListingExists(const char* fileName) {
+  FILE* file = fopen(fileName, "rb");
+  if (file) fclose(file);
+  return file != nullptr;
 }
 
 bool ReadLine(ListingStream& stream, WString& line) {

@@ -39,16 +39,25 @@ void CloseListing(ListingStream& stream);
 // end of the file. True when at least one character, LF included, was taken.
 bool ReadLine(ListingStream& stream, WString& line);
 
-// Hands each line of the listing file to `onLine`, in order; a file that
-// cannot be read has none.
+// Hands each line of the listing file to `onLine`, in order. False when the
+// file cannot be opened: then there are no lines.
 template <typename OnLine>
-void ForEachListingLine(const char* fileName, OnLine onLine) {
+bool ForEachListingLine(const char* fileName, OnLine onLine) {
   ListingStream listing;
   OpenListing(listing, fileName);
+  bool opened = !listing.failed;
   WString line;
   while (ReadLine(listing, line)) onLine(line);
   CloseListing(listing);
+  return opened;
 }
+
+// Deletes an earlier run's listing before its command writes it anew, so that
+// a command whose output went elsewhere (cmd moved to another directory) leaves
+// no file to be read for its own. False when a file of that name is still there.
+bool DiscardListing(const char* fileName);
+// Whether the listing file can be opened for reading.
+bool ListingExists(const char* fileName);
 
 size_t Find(const WString& text, std::u16string_view needle, size_t start = 0);
 WString Substring(const WString& text, size_t start, size_t count = kNotFound);

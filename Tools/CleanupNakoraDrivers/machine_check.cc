@@ -11,12 +11,18 @@
 
 namespace {
 
-bool ListingMade(int32_t result, const char* fileName, const char* what, CheckTally& tally) {
-  if (result == 0) {
+// A listing counts only when its command succeeded and its file is this
+// run's: discarded before, and there after (cmd may work in another directory).
+bool ListingMade(int32_t result, bool discarded, const char* fileName, const char* what,
+                 CheckTally& tally) {
+  if (result != 0) {
+    PrintLine("\t !!! Listing FAILED : exit code %d\n", result);
+  } else if (!discarded || !ListingExists(fileName)) {
+    PrintLine("\t !!! Listing FAILED : %s not found\n", fileName);
+  } else {
     PrintLine("\t Listing made : %s\n", fileName);
     return true;
   }
-  PrintLine("\t !!! Listing FAILED : exit code %d\n", result);
   tally.failures.push_back(what);
   return false;
 }
@@ -48,10 +54,11 @@ std::string Count(int32_t n, const char* one, const char* many) {
 
 void CheckDevices(CheckTally& tally) {
   PrintLine("Listing devices...\n");
+  bool discarded = DiscardListing(kCheckDeviceListFile);
   int32_t listed = RunCommand(kCmd, kCheckListMakerDevices);
   // Unlike the cleanup, the check cannot vouch for a listing that half failed.
   if (listed == 0) listed = RunCommand(kCmd, kCheckListBrandDevices);
-  if (!ListingMade(listed, kCheckDeviceListFile, "device listing", tally)) return;
+  if (!ListingMade(listed, discarded, kCheckDeviceListFile, "device listing", tally)) return;
 
   ForEachListingLine(kCheckDeviceListFile, [&tally](const WString& line) {
     ReportDeviceEntry(JudgeDeviceLine(line), tally);
@@ -60,8 +67,10 @@ void CheckDevices(CheckTally& tally) {
 
 void CheckAudioDevices(CheckTally& tally) {
   PrintLine("Listing audio devices...\n");
+  bool discarded = DiscardListing(kCheckAudioDeviceListFile);
   int32_t listed = RunCommand(kCmd, kCheckListAudioDevices);
-  if (!ListingMade(listed, kCheckAudioDeviceListFile, "audio device listing", tally)) return;
+  if (!ListingMade(listed, discarded, kCheckAudioDeviceListFile, "audio device listing", tally))
+    return;
 
   std::vector<DeviceEntry> entries;
   ForEachListingLine(kCheckAudioDeviceListFile, [&entries, &tally](const WString& line) {
@@ -72,8 +81,10 @@ void CheckAudioDevices(CheckTally& tally) {
 
 void CheckDriverPackages(CheckTally& tally) {
   PrintLine("Listing installed drivers...\n");
+  bool discarded = DiscardListing(kCheckDriverListFile);
   int32_t listed = RunCommand(kCmd, kCheckListDriverPackages);
-  if (!ListingMade(listed, kCheckDriverListFile, "driver package listing", tally)) return;
+  if (!ListingMade(listed, discarded, kCheckDriverListFile, "driver package listing", tally))
+    return;
 
   WString published, original;
   ForEachListingLine(kCheckDriverListFile, [&](const WString& line) {

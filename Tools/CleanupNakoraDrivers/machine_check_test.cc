@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "fake_os.h"
+
 namespace {
 
 TEST(CheckVerdictTest, ExitCodeAndLastLine) {
@@ -31,6 +33,36 @@ TEST(CheckVerdictTest, ExitCodeAndLastLine) {
   for (const Case& c : cases) {
     EXPECT_EQ(Verdict(c.tally), c.verdict) << c.summary;
     EXPECT_EQ(Summary(c.tally), c.summary);
+  }
+}
+
+using CheckListingTest = PhaseTest;
+
+// cmd worked in another directory: an earlier run's listing left here must not
+// stand for this run's, and none at all is no answer either.
+TEST_F(CheckListingTest, ListingNotWrittenHereCannotTell) {
+  struct Case {
+    void (*check)(CheckTally&);
+    const char* file;
+    std::string heading;
+  };
+  const Case cases[] = {
+      {CheckDevices, "check-devicelist.txt", "Listing devices...\n"},
+      {CheckAudioDevices, "check-audiodevicelist.txt", "Listing audio devices...\n"},
+      {CheckDriverPackages, "check-driverlist.txt", "Listing installed drivers...\n"},
+  };
+  for (const Case& c : cases) {
+    for (bool stale : {false, true}) {
+      Fake() = FakeOs();
+      Fake().listingsElsewhere = true;
+      if (stale) WriteFile(c.file, "oem1.inf | nkcommon.inf | No | MEDIA | Nakora Inc. |\n");
+      CheckTally tally;
+      ::testing::internal::CaptureStdout();
+      c.check(tally);
+      EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+                c.heading + "\t !!! Listing FAILED : " + c.file + " not found\n");
+      EXPECT_EQ(Verdict(tally), kCannotTell) << c.file;
+    }
   }
 }
 

@@ -1,22 +1,50 @@
+#include <string_view>
 #include <vector>
 
+#include "device_tree.h"
 #include "phases.h"
 #include "print_line.h"
 #include "run_command.h"
 #include "tool_commands.h"
 
+namespace {
+
+constexpr std::u16string_view kEndpointWords[] = {u"Nakora", u"QVA"};
+
+// A later entry of a line may be text within an endpoint's name, which embeds
+// the name a device gives itself. It counts only when the tree has that
+// instance and names it with the word that picked the entry.
+bool TreeConfirms(const WString& piece, const WString& instanceId) {
+  WString id = instanceId;
+  TrimSpaces(id);
+  WString name;
+  if (id.empty() || LookUpDeviceName(id, name) != DevicePresence::kPresent) return false;
+  for (std::u16string_view word : kEndpointWords) {
+    if (Find(piece, word) != kNotFound && Find(name, word) != kNotFound) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool HasEndpointWord(const WString& line) {
-  return Find(line, u"Nakora") != kNotFound || Find(line, u"QVA") != kNotFound;
+  for (std::u16string_view word : kEndpointWords) {
+    if (Find(line, word) != kNotFound) return true;
+  }
+  return false;
 }
 
 void JudgeEndpointLine(const WString& line, std::vector<DeviceEntry>& entries) {
   entries.clear();
+  // Almost no line names the maker: those go without being split.
+  if (!HasEndpointWord(line)) return;
   // Every endpoint's instance ID begins so, which tells run-together entries
   // apart: each is judged on its own text.
   constexpr std::u16string_view kEndpointId = u"SWD\\MMDEVAPI\\";
   for (size_t start = 0; start < line.size();) {
     size_t next = Find(line, kEndpointId, start + 1);
     WString piece = Substring(line, start, next == kNotFound ? kNotFound : next - start);
+    bool later = start > 0;
     start = next == kNotFound ? line.size() : next;
 
     // The words count anywhere in the entry, in the instance ID as much as in the description.
@@ -31,16 +59,20 @@ void JudgeEndpointLine(const WString& line, std::vector<DeviceEntry>& entries) {
     } else {
       continue;
     }
+    if (later && entry.action == DeviceEntry::kRemove && !TreeConfirms(piece, entry.instanceId)) {
+      entry.action = DeviceEntry::kRefuse;
+    }
     entries.push_back(entry);
   }
 }
 
 void RemoveAudioDevices() {
   PrintLine("Removing audio devices...\n");
+  bool discarded = DiscardListing(kAudioDeviceListFile);
   if (RunCommand(kCmd, kListAudioDevices) != 0) return;
 
   std::vector<DeviceEntry> entries;
-  ForEachListingLine(kAudioDeviceListFile, [&entries](const WString& line) {
+  ReadRunListing(discarded, kAudioDeviceListFile, [&entries](const WString& line) {
     JudgeEndpointLine(line, entries);
     for (const DeviceEntry& entry : entries) ActOnDeviceEntry(entry);
   });

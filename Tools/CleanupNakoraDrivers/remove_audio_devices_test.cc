@@ -14,6 +14,8 @@ TEST_F(RemoveAudioDevicesTest, EndpointWordsDecide) {
     std::string line;
     std::string output;  // after the heading
     WString removal;     // empty: none
+    // An instance the tree has, and its name there; later entries need it.
+    std::pair<WString, WString> inTree = {};
   };
   const Case cases[] = {
       {"maker's name", "SWD\\MMDEVAPI\\{0.0.0.00000000}.{A1}: Speakers (Nakora HS70)\n",
@@ -33,17 +35,36 @@ TEST_F(RemoveAudioDevicesTest, EndpointWordsDecide) {
       // A name devcon could not write ends its entry, line end included.
       {"run together: each entry judged alone",
        "SWD\\MMDEVAPI\\{C1}: SWD\\MMDEVAPI\\{C2}: Microphone (Nakora)\n",
-       "\t Removed :  Microphone (Nakora)\n", u" -f remove @SWD\\MMDEVAPI\\{C2}"},
+       "\t Removed :  Microphone (Nakora)\n",
+       u" -f remove @SWD\\MMDEVAPI\\{C2}",
+       {u"SWD\\MMDEVAPI\\{C2}", u"Microphone (Nakora)"}},
       {"run together: the maker's word is the next entry's",
        "SWD\\MMDEVAPI\\{C3}: Realtek MiSWD\\MMDEVAPI\\{C4}: Nakora Mic\n",
-       "\t Removed :  Nakora Mic\n", u" -f remove @SWD\\MMDEVAPI\\{C4}"},
+       "\t Removed :  Nakora Mic\n",
+       u" -f remove @SWD\\MMDEVAPI\\{C4}",
+       {u"SWD\\MMDEVAPI\\{C4}", u"Nakora Mic"}},
+      // A later entry may be text a device put in its own name.
+      {"later entry the tree names otherwise",
+       "SWD\\MMDEVAPI\\{D1}: Headphones (x SWD\\MMDEVAPI\\{D2}: Nakora)\n",
+       "\t !!! Remove FAILED :  Nakora)\n",
+       u"",
+       {u"SWD\\MMDEVAPI\\{D2}", u"Speakers (Realtek)"}},
+      {"later entry the tree lacks",
+       "SWD\\MMDEVAPI\\{D3}: Headphones (x SWD\\MMDEVAPI\\{D4}: Nakora)\n",
+       "\t !!! Remove FAILED :  Nakora)\n", u""},
+      {"later entry named with the other word",
+       "SWD\\MMDEVAPI\\{D5}: SWD\\MMDEVAPI\\{D6}: Nakora Mic\n",
+       "\t !!! Remove FAILED :  Nakora Mic\n",
+       u"",
+       {u"SWD\\MMDEVAPI\\{D6}", u"QVA Mic"}},
       {"nameless endpoint with the word in its ID", "SWD\\MMDEVAPI\\QVA{C5}\n",
        "\t Removed : SWD\\MMDEVAPI\\QVA{C5}\n", u" -f remove @SWD\\MMDEVAPI\\QVA{C5}"},
       {"empty ID", ": Nakora Mic\n", "\t !!! Remove FAILED :  Nakora Mic\n", u""},
   };
   for (const Case& c : cases) {
     Fake() = FakeOs();
-    WriteFile("audiodevicelist.txt", c.line);
+    if (!c.inTree.first.empty()) Fake().named.insert(c.inTree);
+    Stage("audiodevicelist.txt", c.line);
     EXPECT_EQ(Run(RemoveAudioDevices), "Removing audio devices...\n" + c.output) << c.name;
     std::vector<FakeCommand> want = {{u"cmd", kListAudioDevices}};
     if (!c.removal.empty()) want.push_back({u"devcon", c.removal});
@@ -52,8 +73,7 @@ TEST_F(RemoveAudioDevicesTest, EndpointWordsDecide) {
 }
 
 TEST_F(RemoveAudioDevicesTest, FailedListingOrRemoval) {
-  WriteFile("audiodevicelist.txt",
-            "SWD\\MMDEVAPI\\{B1}: Nakora Mic\nSWD\\MMDEVAPI\\{B2}: QVA Out\n");
+  Stage("audiodevicelist.txt", "SWD\\MMDEVAPI\\{B1}: Nakora Mic\nSWD\\MMDEVAPI\\{B2}: QVA Out\n");
   Fake().exitCodes[u" -f remove @SWD\\MMDEVAPI\\{B1}"] = 2;
   EXPECT_EQ(Run(RemoveAudioDevices),
             "Removing audio devices...\n"
@@ -63,6 +83,14 @@ TEST_F(RemoveAudioDevicesTest, FailedListingOrRemoval) {
   Fake() = FakeOs();
   Fake().exitCodes[kListAudioDevices] = 1;
   EXPECT_EQ(Run(RemoveAudioDevices), "Removing audio devices...\n");
+  EXPECT_EQ(Fake().commands.size(), 1u);
+
+  // cmd worked in another directory: an earlier run's listing is not read.
+  Fake() = FakeOs();
+  Fake().listingsElsewhere = true;
+  WriteFile("audiodevicelist.txt", "SWD\\MMDEVAPI\\{B1}: Nakora Mic\n");
+  EXPECT_EQ(Run(RemoveAudioDevices),
+            "Removing audio devices...\n\t !!! Listing not found : audiodevicelist.txt\n");
   EXPECT_EQ(Fake().commands.size(), 1u);
 }
 

@@ -66,10 +66,11 @@ DeviceEntry JudgeDeviceLine(const WString& line) {
 
 void RemoveDevices() {
   PrintLine("Removing devices...\n");
+  bool discarded = DiscardListing(kDeviceListFile);
   int32_t listed = RunCommand(kCmd, kListMakerDevices);
   RunCommand(kCmd, kListBrandDevices);  // appends; only the first listing's result counts
   if (listed != 0) return;
 
-  ForEachListingLine(kDeviceListFile,
-                     [](const WString& line) { ActOnDeviceEntry(JudgeDeviceLine(line)); });
+  ReadRunListing(discarded, kDeviceListFile,
+                 [](const WString& line) { ActOnDeviceEntry(JudgeDeviceLine(line)); });
 }

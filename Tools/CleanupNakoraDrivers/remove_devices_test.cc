@@ -66,14 +66,13 @@ class RemoveDevicesTest : public PhaseTest {
 };
 
 TEST_F(RemoveDevicesTest, RunsBothListingsThenRemovesEachDeviceLine) {
-  WriteFile("devicelist.txt",
+  Stage("devicelist.txt",
+        DeviceLine("USB\\VID_E7A9&PID_0A00\\6&1", "Nakora K70 Keyboard") +
+            DeviceLine("USB\\VID_E7A9&PID_0001\\6&2", "Nakora Receiver (exempt)") +
+            DeviceLine("HID\\VID_E7A9&PID_ZZZZ\\7&3", "No product ID digits") +
+            "2 matching device(s) found.\r\n" + DeviceLine("USB\\QVA_HEADSET\\8&4", "QVA Headset") +
             DeviceLine("USB\\VID_E7A9&PID_0A00\\6&1", "Nakora K70 Keyboard") +
-                DeviceLine("USB\\VID_E7A9&PID_0001\\6&2", "Nakora Receiver (exempt)") +
-                DeviceLine("HID\\VID_E7A9&PID_ZZZZ\\7&3", "No product ID digits") +
-                "2 matching device(s) found.\r\n" +
-                DeviceLine("USB\\QVA_HEADSET\\8&4", "QVA Headset") +
-                DeviceLine("USB\\VID_E7A9&PID_0A00\\6&1", "Nakora K70 Keyboard") +
-                "1 matching device(s) found.\r\n");
+            "1 matching device(s) found.\r\n");
   Fake().exitCodes[RemoveParameters("HID\\VID_E7A9&PID_ZZZZ\\7&3")] = 1;
 
   EXPECT_EQ(Run(RemoveDevices),
@@ -150,14 +149,14 @@ TEST_F(RemoveDevicesTest, LineDecisions) {
   };
   for (const Case& c : cases) {
     Fake() = FakeOs();
-    WriteFile("devicelist.txt", c.line);
+    Stage("devicelist.txt", c.line);
     EXPECT_EQ(Run(RemoveDevices), "Removing devices...\n" + c.output) << c.name;
     EXPECT_EQ(RemovedIds(), c.removals) << c.name;
   }
 }
 
 TEST_F(RemoveDevicesTest, FailedFirstListingEndsThePhaseAfterBothRan) {
-  WriteFile("devicelist.txt", "USB\\QVA: left from the second listing\n");
+  Stage("devicelist.txt", "USB\\QVA: left from the second listing\n");
   Fake().exitCodes[kListMakerDevices] = 9009;
   EXPECT_EQ(Run(RemoveDevices), "Removing devices...\n");
   ASSERT_EQ(Fake().commands.size(), 2u);
@@ -165,18 +164,20 @@ TEST_F(RemoveDevicesTest, FailedFirstListingEndsThePhaseAfterBothRan) {
 }
 
 TEST_F(RemoveDevicesTest, FailedSecondListingIsIgnored) {
-  WriteFile("devicelist.txt", "USB\\VID_E7A9&PID_0A00: K\n");
+  Stage("devicelist.txt", "USB\\VID_E7A9&PID_0A00: K\n");
   Fake().exitCodes[kListBrandDevices] = 1;
   EXPECT_EQ(Run(RemoveDevices), "Removing devices...\n\t Removed :  K\n");
 }
 
-TEST_F(RemoveDevicesTest, ListingMissingAfterSuccessPrintsOnlyTheHeading) {
-  EXPECT_EQ(Run(RemoveDevices), "Removing devices...\n");
+TEST_F(RemoveDevicesTest, ListingMissingAfterSuccessIsReportedAndNothingRemoved) {
+  Fake().listingsElsewhere = true;
+  WriteFile("devicelist.txt", "USB\\VID_E7A9&PID_0A00\\1: left by an earlier run\n");
+  EXPECT_EQ(Run(RemoveDevices), "Removing devices...\n\t !!! Listing not found : devicelist.txt\n");
   EXPECT_EQ(Fake().commands.size(), 2u);
 }
 
 TEST_F(RemoveDevicesTest, RemovalThatCannotStartIsReportedFailed) {
-  WriteFile("devicelist.txt", "USB\\VID_E7A9&PID_0A00:K");  // no final LF
+  Stage("devicelist.txt", "USB\\VID_E7A9&PID_0A00:K");  // no final LF
   Fake().exitCodes[u" -f remove @USB\\VID_E7A9&PID_0A00"] = -1;
   EXPECT_EQ(Run(RemoveDevices), "Removing devices...\n\t !!! Remove FAILED : K\n");
 }

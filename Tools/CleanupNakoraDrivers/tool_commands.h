@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "listing.h"
+#include "print_line.h"
 
 constexpr const char16_t* kCmd = u"cmd";
 constexpr const char16_t* kDevcon = u"devcon";
@@ -34,17 +35,33 @@ constexpr const char* kCheckDeviceListFile = "check-devicelist.txt";
 constexpr const char* kCheckAudioDeviceListFile = "check-audiodevicelist.txt";
 constexpr const char* kCheckDriverListFile = "check-driverlist.txt";
 
+// Reads a listing that this run's command has just written, after the file
+// was discarded before it. A file missing afterwards, or an earlier one that
+// could not be discarded, is not this run's: cmd worked in another directory,
+// as it does when started from a network one. Nothing is read from it then,
+// and the report says so.
+template <typename OnLine>
+void ReadRunListing(bool discarded, const char* fileName, OnLine onLine) {
+  if (!discarded || !ForEachListingLine(fileName, onLine)) {
+    PrintLine("\t !!! Listing not found : %s\n", fileName);
+  }
+}
+
 // devcon operations; the instance ID or published name is appended as cut
 // from its listing line.
 constexpr const char16_t* kRemoveDevice = u" -f remove @";
 constexpr const char16_t* kDeleteDriverPackage = u" -f /dp_delete ";
 constexpr const char16_t* kRescan = u" rescan ";
 
-// Driver files, deleted by cmd; the wildcard is del's to resolve.
+// Driver files, deleted by cmd; the wildcard is del's to resolve. /F takes
+// read-only files too, and /A with no attributes selects files whatever their
+// attributes, hidden and system ones included, which del alone passes over
+// (https://learn.microsoft.com/windows-server/administration/windows-commands/del).
+// del removes no directory, and without /S looks into none.
 constexpr const char16_t* kDeleteDeviceDrivers =
-    u" /C del /F %WINDIR%\\system32\\drivers\\NkDev_*.sys ";
+    u" /C del /F /A %WINDIR%\\system32\\drivers\\NkDev_*.sys ";
 constexpr const char16_t* kDeleteCommonDriver =
-    u" /C del /F %WINDIR%\\system32\\drivers\\NkCommon.sys ";
+    u" /C del /F /A %WINDIR%\\system32\\drivers\\NkCommon.sys ";
 
 // Cuts a device listing line at its first colon, neither side trimmed. False
 // for a line without a colon.
