@@ -6,8 +6,10 @@
 
 The zip holds the two executables, the administrator's guide (README.txt, made from
 the part of README.md between the guide markers, plain text with CRLF line
-ends) and SHA256SUMS. Entry order, time stamps (SOURCE_DATE_EPOCH), permissions
-and compression are fixed, so equal inputs give equal bytes.
+ends), the fleet kit under deploy/ (its PowerShell scripts with CRLF line ends, the
+Ansible playbook as it is) and SHA256SUMS of all of them. Entry order, time stamps
+(SOURCE_DATE_EPOCH), permissions and compression are fixed, so equal inputs give
+equal bytes.
 """
 
 import hashlib
@@ -21,7 +23,13 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 EXES = ("CleanupNakoraDrivers.exe", "CheckNakoraDrivers.exe")
 GUIDE = "README.txt"
 SUMS = "SHA256SUMS"
-ENTRIES = (*EXES, GUIDE, SUMS)
+DEPLOY = (
+    "deploy/Install-NakoraCleanup.ps1",
+    "deploy/Test-NakoraDrivers.ps1",
+    "deploy/Repair-NakoraDrivers.ps1",
+    "deploy/nakora-cleanup.yml",
+)
+ENTRIES = (*EXES, GUIDE, *DEPLOY, SUMS)
 GUIDE_BEGINS = "<!-- guide begins -->"
 GUIDE_ENDS = "<!-- guide ends -->"
 
@@ -60,6 +68,16 @@ def guide_text(readme):
     return "\r\n".join(lines).encode("ascii") + b"\r\n"
 
 
+def deploy_file(name):
+    """A kit file as shipped: ASCII, and CRLF line ends for the Windows scripts."""
+    with open(os.path.join(ROOT, name), "rb") as f:
+        data = f.read()
+    data.decode("ascii")  # Windows PowerShell 5.1 reads a file without a BOM as ANSI
+    if name.endswith(".ps1"):
+        data = data.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
+    return data
+
+
 def sha256(data):
     return hashlib.sha256(data).hexdigest()
 
@@ -83,6 +101,7 @@ def make(cleanup_exe, check_exe, out_dir):
             files.append((name, f.read()))
     with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as f:
         files.append((GUIDE, guide_text(f.read())))
+    files += [(name, deploy_file(name)) for name in DEPLOY]
     files.append((SUMS, sums_text(files)))
 
     os.makedirs(out_dir, exist_ok=True)
@@ -118,7 +137,7 @@ def verify(zip_path, dest):
         with open(zip_path, "rb") as f, open(published) as g:
             if g.read().split()[0] != sha256(f.read()):
                 problems.append(f"the zip does not match {os.path.basename(published)}")
-    if sums_text([(name, files[name]) for name in (*EXES, GUIDE)]) != files[SUMS]:
+    if sums_text([(name, files[name]) for name in (*EXES, GUIDE, *DEPLOY)]) != files[SUMS]:
         problems.append(f"{SUMS} does not match the files")
     for name in EXES:
         if not files[name].startswith(b"MZ"):
@@ -128,6 +147,11 @@ def verify(zip_path, dest):
         problems.append(f"{GUIDE} has line ends other than CRLF")
     if b"Where to run it from" not in guide or b"Checking a machine" not in guide:
         problems.append(f"{GUIDE} lacks the guide's sections")
+    for name in DEPLOY:
+        if name.endswith(".ps1") and b"\n" in files[name].replace(b"\r\n", b""):
+            problems.append(f"{name} has line ends other than CRLF")
+        if any(byte > 127 for byte in files[name]):
+            problems.append(f"{name} is not ASCII")
     if problems:
         sys.exit(f"{zip_path}: " + "; ".join(problems))
     print(f"{zip_path}: {', '.join(ENTRIES)}; {SUMS} matches")

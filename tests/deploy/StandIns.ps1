@@ -71,11 +71,13 @@ function New-StandIn([string]$Path) {
 function New-Kit([string]$Dir, [switch]$WithoutDevcon) {
     # The release zip's files flattened into $Dir, with a devcon.exe of the organisation's own.
     $null = New-Item -ItemType Directory -Path $Dir -Force
-    $lines = foreach ($name in 'CleanupNakoraDrivers.exe', 'CheckNakoraDrivers.exe') {
+    $lines = @(foreach ($name in 'CleanupNakoraDrivers.exe', 'CheckNakoraDrivers.exe') {
         New-StandIn (Join-Path $Dir $name)
         $hash = (Get-FileHash -LiteralPath (Join-Path $Dir $name) -Algorithm SHA256).Hash.ToLower()
         "$hash  $name"
-    }
+    })
+    # As in the package: other files too, the kit's under deploy/.
+    $lines += @("$('0' * 64)  README.txt", "$('1' * 64)  deploy/Install-NakoraCleanup.ps1")
     [System.IO.File]::WriteAllText((Join-Path $Dir 'SHA256SUMS'), (($lines -join "`r`n") + "`r`n"))
     if (-not $WithoutDevcon) { Set-Content -LiteralPath (Join-Path $Dir 'devcon.exe') -Value 'devcon' }
     foreach ($script in 'Install-NakoraCleanup.ps1', 'Test-NakoraDrivers.ps1', 'Repair-NakoraDrivers.ps1') {
