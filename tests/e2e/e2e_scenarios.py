@@ -93,6 +93,8 @@ def sample_scenario():
             b"\t Removed :  QVA Virtual Audio Device\n"
             b"Removing audio devices...\n"
             b"\t Removed :  Speakers (Nakora G Pro Headset)\n"
+            # Text in a device's own name: the tree names that endpoint otherwise.
+            b"\t !!! Remove FAILED :  Nakora)\n"
             b"\t Removed :  Microphone (QVA Virtual Audio)\n"
             b"\t Removed :  Microphone (Nakora G Pro Headset)\n"
             b"Scanning installed drivers...\n"
@@ -125,23 +127,25 @@ def sample_scenario():
             "devicelist.txt": listed(s.HEADSET_CONTROL, s.RECEIVER, s.HEADSET, s.NAMELESS,
                                      s.CAMERA, s.LOCALISED_HEADSET, s.CHARGER, s.ADAPTER, s.DOCK)
             + listed(s.HEADSET_CONTROL, s.VIRTUAL_AUDIO),
-            "audiodevicelist.txt": listed(s.HEADSET_SPEAKERS, s.ONBOARD_SPEAKERS,
-                                          s.VIRTUAL_MICROPHONE, s.CLONE_MICROPHONE,
-                                          s.ONBOARD_MICROPHONE, s.HEADSET_MICROPHONE),
+            "audiodevicelist.txt": listed(s.HEADSET_SPEAKERS, s.NAMED_LIKE_TWO,
+                                          s.ONBOARD_SPEAKERS, s.VIRTUAL_MICROPHONE,
+                                          s.CLONE_MICROPHONE, s.ONBOARD_MICROPHONE,
+                                          s.HEADSET_MICROPHONE),
             "driverlist.txt": Containing((
                 b"\r\nDeployment Image Servicing and Management tool\r\n",
                 b"\r\noem12.inf      | nkcommon.inf       | No    | MEDIA             "
                 b"| Nakora Inc.                 | 5/12/2023 | 6.0.1.8\r\n")),
         },
         devices=[s.RECEIVER, s.LOCALISED_HEADSET, s.CHARGER, s.ADAPTER, s.DOCK, s.OTHER_RECEIVER,
-                 s.ONBOARD_SPEAKERS, s.CLONE_MICROPHONE, s.ONBOARD_MICROPHONE],
+                 s.ONBOARD_SPEAKERS, s.CLONE_MICROPHONE, s.ONBOARD_MICROPHONE, s.NAMED_LIKE_TWO],
         drivers=[b"oem%d.inf" % n for n in (3, 15, 17, 18, 19, 20, 22)],
         check_summaries=("6 packages, 3 driver files, 3 registry keys left", "1 package left"),
     )
 
 
 def everything_goes_scenario():
-    """Every deletion succeeds: the check afterwards finds nothing."""
+    """Every deletion succeeds, hidden system driver files too: the check
+    afterwards finds nothing."""
     s = sample
     return Scenario(
         name="every deletion succeeds",
@@ -149,7 +153,8 @@ def everything_goes_scenario():
                         drivers=[s.driver(b"oem12.inf", b"nkcommon.inf", b"MEDIA", b"Nakora Inc."),
                                  s.driver(b"oem15.inf", b"cmusbdac.inf", b"MEDIA", b"C-MEDIA")],
                         registry32={"": s.INSTALL_DIR, "NkDrvSetup": {}, "Nakora Hub": {}},
-                        driver_files=["NkCommon.sys"]),
+                        driver_files=["NkCommon.sys", "NkDev_Hidden.sys"],
+                        hidden_system_files=["NkCommon.sys", "NkDev_Hidden.sys"]),
         report=report(
             b"Removing devices...\n"
             b"\t Removed :  Nakora G Pro Headset\n"
@@ -169,8 +174,52 @@ def everything_goes_scenario():
                   "driverlist.txt": Containing((b" nkcommon.inf ", b" cmusbdac.inf "))},
         devices=[],
         drivers=[b"oem15.inf"],
-        check_summaries=("1 package, 1 driver file, 1 registry key left", "none left"),
+        check_summaries=("1 package, 2 driver files, 1 registry key left", "none left"),
     )
+
+
+def cmd_elsewhere_scenario():
+    """Started from a network directory, cmd works in %SystemRoot%: every
+    listing command succeeds, but its file lands there. An earlier run's
+    listings from another machine, left in the run's directory, name
+    removals and deletions that would hit this machine's other hardware."""
+    s = sample
+    return Scenario(
+        name="cmd works in another directory",
+        machine=Machine(
+            devices=[s.device(i) for i in (s.HEADSET, s.OTHER_RECEIVER, s.ONBOARD_SPEAKERS)],
+            drivers=[s.driver(b"oem12.inf", b"nkcommon.inf", b"MEDIA", b"Nakora Inc."),
+                     s.driver(b"oem15.inf", b"cmusbdac.inf", b"MEDIA", b"C-MEDIA")],
+            registry32={"": s.INSTALL_DIR, "NkDrvSetup": {}},
+            driver_files=["NkCommon.sys"],
+            cmd_elsewhere=True,
+            cwd_files={
+                "devicelist.txt": sm.device_line(s.OTHER_RECEIVER, b"Nakora Receiver"),
+                "audiodevicelist.txt": sm.device_line(s.ONBOARD_SPEAKERS, b"Nakora Speakers"),
+                "driverlist.txt": b"oem15.inf | nakoramixer.inf | No | MEDIA | Nakora Inc. |\r\n",
+                "check-driverlist.txt": b"oem15.inf | nkcommon.inf | No | MEDIA | Nakora Inc. |\r\n",
+            }),
+        report=report(
+            b"Removing devices...\n"
+            b"\t !!! Listing not found : devicelist.txt\n"
+            b"Removing audio devices...\n"
+            b"\t !!! Listing not found : audiodevicelist.txt\n"
+            b"Scanning installed drivers...\n"
+            b"Cleanning up driver packages...\n"
+            b"\t !!! Listing not found : driverlist.txt\n"
+            b"Removing driver files...\n"
+            b"Removing driver installer registry...\n"
+            b"Rescanning...\n"
+            b"Done.\n"),
+        calls=[FINDALL_DEVICES, FINDALL_BRAND, FINDALL_AUDIO, GET_DRIVERS, RESCAN],
+        registry32={"": s.INSTALL_DIR},
+        listings={name: None for name in sm.LISTING_FILES},
+        devices=[s.HEADSET, s.OTHER_RECEIVER, s.ONBOARD_SPEAKERS],
+        drivers=[b"oem12.inf", b"oem15.inf"],
+        check_summaries=("could not check (device listing, audio device listing, "
+                         "driver package listing failed)",) * 2,
+    )
+
 
 def tools_missing_scenarios():
     s = sample
@@ -543,8 +592,8 @@ def assert_checks(test, machine, outcome, summaries):
                           if INSTALLER_KEY.search(k.rpartition(b"\\")[2])])
 
 
-SCENARIOS = ([sample_scenario(), everything_goes_scenario()] + tools_missing_scenarios()
-             + odd_listing_scenarios())
+SCENARIOS = ([sample_scenario(), everything_goes_scenario(), cmd_elsewhere_scenario()]
+             + tools_missing_scenarios() + odd_listing_scenarios())
 
 # devcon hangs on the camera's removal, and a deployment system's time limit
 # kills the tool, whose output goes to a file: the report keeps what it printed.

@@ -21,6 +21,9 @@ CLONE_MICROPHONE = b"SWD\\MMDEVAPI\\{0.0.1.00000000}.{11223344-5566-4778-899A-AB
 # Listed just before the headset's microphone: its Cyrillic name runs the two together.
 ONBOARD_MICROPHONE = b"SWD\\MMDEVAPI\\{0.0.1.00000000}.{2B3C4D5E-6F70-4812-93A4-B5C6D7E8F901}"
 HEADSET_MICROPHONE = b"SWD\\MMDEVAPI\\{0.0.1.00000000}.{3C1A2B4D-5E6F-4701-8293-A4B5C6D7E8F9}"
+# A Bluetooth device's own name, embedded in its endpoint's, made to look like
+# the onboard speakers' entry naming the maker.
+NAMED_LIKE_TWO = b"SWD\\MMDEVAPI\\{0.0.0.00000000}.{7A8B9C0D-1E2F-4304-A5B6-C7D8E9F0A1B2}"
 
 # Names as the listing's code page has them, or str where they hold more.
 NAMES = {
@@ -41,6 +44,7 @@ NAMES = {
     CLONE_MICROPHONE: b"Headset Microphone (nakora compatible)",
     ONBOARD_MICROPHONE: "\u041c\u0438\u043a\u0440\u043e\u0444\u043e\u043d (Realtek(R) Audio)",
     HEADSET_MICROPHONE: b"Microphone (Nakora G Pro Headset)",
+    NAMED_LIKE_TWO: b"Headphones (x " + ONBOARD_SPEAKERS + b": Nakora)",
 }
 
 ENDPOINT_IDS = [b"MMDEVAPI\\AudioEndpoints"]

@@ -18,9 +18,11 @@ import subprocess
 import sys
 import tempfile
 import time
+import unittest
 
 PARENT_KEY = "HKEY_LOCAL_MACHINE\\Software\\Nakora"
 LISTING_FILES = ("devicelist.txt", "audiodevicelist.txt", "driverlist.txt")
+CHECK_LISTING_FILES = tuple("check-" + name for name in LISTING_FILES)
 # What the tool's del commands could reach in %WINDIR%\system32\drivers.
 DELETABLE_DRIVER_FILES = ("NkDev_*.sys", "NkCommon.sys")
 # Far longer than a run takes: a run that stalls fails instead of holding up
@@ -100,6 +102,12 @@ class Machine:
         {relative key path: {value name: string}} with "" for the key itself;
         None leaves the key out.
     driver_files: names of files in %WINDIR%\\system32\\drivers.
+    hidden_system_files: those of them that are hidden system files.
+    cwd_files: files already in the run's directory, {name: bytes}.
+    cmd_elsewhere: cmd works in %SystemRoot%, as when started from a network
+        directory: under Wine through a cmd.exe in the run's directory, on
+        Windows by running from the directory's administrative share. devcon
+        and dism are then on the PATH.
     """
 
     devices: list = dataclasses.field(default_factory=list)
@@ -109,6 +117,9 @@ class Machine:
     registry32: dict = None
     registry64: dict = None
     driver_files: list = dataclasses.field(default_factory=list)
+    hidden_system_files: list = dataclasses.field(default_factory=list)
+    cwd_files: dict = dataclasses.field(default_factory=dict)
+    cmd_elsewhere: bool = False
     devcon: bool = True
     dism: bool = True
 
@@ -271,6 +282,13 @@ class WineHost:
     def windows_path(path):
         return "Z:" + os.path.abspath(path).replace("/", "\\")
 
+    @staticmethod
+    def work_elsewhere(cwd):
+        """The directory to run in for cmd to work in %SystemRoot%: Wine's
+        cmd has no network-directory rule, so a stand-in takes its place."""
+        shutil.copyfile(os.environ["NK_CMD_ELSEWHERE"], os.path.join(cwd, "cmd.exe"))
+        return cwd
+
 
 class WindowsHost:
     """This Windows machine itself, as administrator. The tests refuse to start
@@ -316,6 +334,17 @@ class WindowsHost:
 
     windows_path = staticmethod(os.path.abspath)
 
+    @staticmethod
+    def work_elsewhere(cwd):
+        """The directory through this machine's administrative share: cmd
+        started there says "UNC paths are not supported" and works in
+        %SystemRoot%."""
+        drive, rest = os.path.splitdrive(os.path.abspath(cwd))
+        share = "\\\\localhost\\" + drive.rstrip(":") + "$" + rest
+        if not os.path.isdir(share):
+            raise unittest.SkipTest(f"{share} cannot be reached: no administrative share")
+        return share
+
 
 Host = WindowsHost if os.name == "nt" else WineHost
 
@@ -335,6 +364,7 @@ class Harness:
         self.runs = 0
         self.drivers_dir = os.path.join(self.host.system32, "drivers")
         self.laid_out_files, self.laid_out_views, self.laid_out_devices = [], set(), []
+        self.elsewhere_listings = []
         if self.host.record:
             # The prefix outlives a test run: what an earlier one laid out goes.
             self.laid_out_files = _read_record(self.host.record)
@@ -384,7 +414,12 @@ class Harness:
         return self.host.windows_path(path)
 
     def _clear(self):
-        """Removes what was laid out; nothing else."""
+        """Removes what was laid out, and the listings that cmd working
+        elsewhere left in %SystemRoot%; nothing else."""
+        for name in self.elsewhere_listings:
+            if os.path.exists(os.path.join(self.host.windir, name)):
+                os.remove(os.path.join(self.host.windir, name))
+        self.elsewhere_listings = []
         if self.laid_out_devices:
             self._devtree("remove", self._devtree_file(
                 "remove.txt", (i + "\n" for i in self.laid_out_devices)))
@@ -409,6 +444,15 @@ class Harness:
         sim, cwd = os.path.join(run_dir, "machine"), os.path.join(run_dir, "cwd")
         for directory in (sim, cwd, os.path.join(run_dir, "path")):
             os.makedirs(directory)
+        self.run_cwd = cwd
+        if machine.cmd_elsewhere:
+            there = [name for name in LISTING_FILES + CHECK_LISTING_FILES
+                     if os.path.exists(os.path.join(self.host.windir, name))]
+            if there:
+                raise RuntimeError(f"Not a machine to simulate on: {self.host.windir} holds "
+                                   f"{', '.join(there)}, which a run here would write")
+            self.elsewhere_listings = list(LISTING_FILES + CHECK_LISTING_FILES)
+            self.run_cwd = self.host.work_elsewhere(cwd)
 
         with open(os.path.join(sim, "drivers.txt"), "wb") as out:
             out.writelines(b"\t".join(row) + b"\n" for row in machine.drivers)
@@ -419,9 +463,14 @@ class Harness:
             with open(os.path.join(sim, name + ".txt"), "wb") as out:
                 out.write(data)
 
+        # cmd working elsewhere finds them on the PATH only.
+        standins = os.path.join(run_dir, "path") if machine.cmd_elsewhere else cwd
         for name, source in self.standins.items():
             if machine.devcon if name == "devcon.exe" else machine.dism:
-                shutil.copyfile(source, os.path.join(cwd, name))
+                shutil.copyfile(source, os.path.join(standins, name))
+        for name, data in machine.cwd_files.items():
+            with open(os.path.join(cwd, name), "wb") as out:
+                out.write(data)
 
         for name in machine.driver_files:
             if os.path.lexists(os.path.join(self.drivers_dir, name)):
@@ -434,6 +483,9 @@ class Harness:
         for name in machine.driver_files:
             with open(os.path.join(self.drivers_dir, name), "wb") as out:
                 out.write(b"MZ")
+        for name in machine.hidden_system_files:
+            self.host.run(["attrib", "+H", "+S", self.host.windows_path(
+                os.path.join(self.drivers_dir, name))], check=True)
         if machine.devices:
             added = self._devtree("add", self._devtree_file(
                 "add.txt", (d.record() for d in machine.devices)))
@@ -506,14 +558,14 @@ class Harness:
         )
 
     def _run_once(self, machine, run_dir, exe, args=()):
-        sim, cwd = os.path.join(run_dir, "machine"), os.path.join(run_dir, "cwd")
+        sim = os.path.join(run_dir, "machine")
         log = os.path.join(sim, "calls.log")
         logged = len(read(log) or b"")
         command, env = self._tool(run_dir, args, exe)
         # A file, not a pipe: Wine's background processes hold a pipe open.
         stderr_path = os.path.join(run_dir, "stderr.txt")
         with open(stderr_path, "wb") as stderr:
-            result = subprocess.run(command, cwd=cwd, env=env, timeout=RUN_TIMEOUT,
+            result = subprocess.run(command, cwd=self.run_cwd, env=env, timeout=RUN_TIMEOUT,
                                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                     stderr=stderr)
         return self._state(machine, run_dir, stdout=result.stdout, exit_code=result.returncode,
