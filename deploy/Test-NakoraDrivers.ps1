@@ -35,6 +35,34 @@ param(
 Set-StrictMode -Version Latest
 $ErrorActionPreference = 'Stop'
 
+$Admins = 'S-1-5-32-544'
+$System = 'S-1-5-18'
+$Users = 'S-1-5-32-545'
+
+# Windows-only steps, each small enough to replace in the tests.
+
+# The same verification as Install-NakoraCleanup.ps1's: a check in a folder that others
+# can write to is never run as System.
+function Get-FolderAccessProblem([string]$Path) {
+    $acl = Get-Acl -LiteralPath $Path
+    $owner = $acl.GetOwner([System.Security.Principal.SecurityIdentifier]).Value
+    if ($owner -ne $Admins -and $owner -ne $System) { return "its owner is $owner" }
+    if (-not $acl.AreAccessRulesProtected) { return 'it inherits rights' }
+    $full = [int][System.Security.AccessControl.FileSystemRights]::FullControl
+    $readExecute = [int]([System.Security.AccessControl.FileSystemRights]'ReadAndExecute, Synchronize')
+    $expected = @{ $System = $full; $Admins = $full; $Users = $readExecute }
+    $rules = @($acl.GetAccessRules($true, $true, [System.Security.Principal.SecurityIdentifier]))
+    foreach ($rule in $rules) {
+        $sid = $rule.IdentityReference.Value
+        if ($rule.IsInherited -or $rule.AccessControlType -ne 'Allow' -or -not $expected.ContainsKey($sid) -or
+            [int]$rule.FileSystemRights -ne $expected[$sid]) {
+            return "it grants $($rule.AccessControlType) $($rule.FileSystemRights) to $sid"
+        }
+    }
+    if ($rules.Count -ne 3) { return "it has $($rules.Count) access rules, not 3" }
+    return $null
+}
+
 function Get-LastBootTime {
     (Get-CimInstance -ClassName Win32_OperatingSystem).LastBootUpTime.ToUniversalTime()
 }
@@ -60,6 +88,8 @@ function Get-Verdict {
             return @{ Code = $null; Line = "Nakora driver stack: could not check ($name is missing in $Folder)" }
         }
     }
+    $problem = Get-FolderAccessProblem $Folder
+    if ($problem) { return @{ Code = $null; Line = "Nakora driver stack: could not check ($Folder is not admin-only: $problem)" } }
     $logDir = Join-Path $Folder 'Logs'
     $null = New-Item -ItemType Directory -Path $logDir -Force
     $report = Join-Path $logDir 'detection.txt'

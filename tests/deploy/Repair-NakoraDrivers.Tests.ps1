@@ -23,10 +23,12 @@ Describe 'Repair-NakoraDrivers.ps1' {
         @{ Case = 'restart needed'; Check = '1 0 2 packages left', '1 0 1 package left'; Cleanup = '0 0 Done.'; Cleanups = 1; Last = '1 package left*restart*(exit code 3010)' }
         @{ Case = 'could not check'; Check = , '2 0 could not check (device listing failed)'; Cleanup = '0 0 Done.'; Cleanups = 0; Last = '*(exit code 1)' }
         @{ Case = 'time limit'; Check = , '1 0 2 packages left'; Cleanup = '0 60 Removing'; Cleanups = 1; Last = '*ran past 0.05 minutes*(exit code 1)' }
+        @{ Case = 'folder not admin-only'; Check = , '1 0 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Last = '*not run:*is not admin-only: its owner is S-1-5-21-1' }
         @{ Case = 'install script missing'; Check = , '1 0 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Last = '*Install-NakoraCleanup.ps1 is missing*' }
     ) {
         Set-Plan 'CheckNakoraDrivers' $Check
         Set-Plan 'CleanupNakoraDrivers' $Cleanup
+        if ($Case -eq 'folder not admin-only') { Mock Get-FolderAccessProblem { 'its owner is S-1-5-21-1' } }
         if ($Case -eq 'install script missing') { Remove-Item (Join-Path $folder 'Install-NakoraCleanup.ps1') }
         $output = & (Join-Path $dir 'Repair-NakoraDrivers.ps1') -Folder $folder -TimeoutMinutes 0.05
         $LASTEXITCODE | Should -Be 0

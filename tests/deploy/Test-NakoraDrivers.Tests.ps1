@@ -2,6 +2,7 @@ Describe 'Test-NakoraDrivers.ps1' {
     BeforeAll {
         . (Join-Path $PSScriptRoot 'StandIns.ps1')
         function Get-LastBootTime {}
+        function Get-FolderAccessProblem([string]$Path) {}
         $Summary = @{
             0 = 'Nakora driver stack: none left'
             1 = 'Nakora driver stack: 2 packages left'
@@ -21,6 +22,7 @@ Describe 'Test-NakoraDrivers.ps1' {
         $null = New-Item -ItemType Directory -Path $env:NK_PLAN_DIR
         New-Kit $folder
         Mock Get-LastBootTime { [DateTime]::UtcNow.AddHours(-1) }
+        Mock Get-FolderAccessProblem { $null }
     }
 
     It 'check <Check>, for <For>: exit <Code>, <Lines> line(s)' -ForEach @(
@@ -45,15 +47,19 @@ Describe 'Test-NakoraDrivers.ps1' {
         Get-Content (Join-Path $env:NK_PLAN_DIR 'CheckNakoraDrivers.calls') | Should -Be ((Get-Item $folder).FullName)
     }
 
-    It '<Missing> missing, for <For>: never clean' -ForEach @(
-        foreach ($missing in 'NakoraCleanup', 'CheckNakoraDrivers.exe', 'devcon.exe') {
+    It 'not <Missing>, for <For>: never clean' -ForEach @(
+        foreach ($missing in 'NakoraCleanup', 'CheckNakoraDrivers.exe', 'devcon.exe', 'admin-only') {
             foreach ($for in 'Remediations', 'Win32App', 'ConfigMgrApplication', 'ConfigMgrSetting') {
                 @{ Missing = $missing; For = $for }
             }
         }
     ) {
         Set-Plan 'CheckNakoraDrivers' '0 0 Nakora driver stack: none left'
-        if ($Missing -eq 'NakoraCleanup') {
+        if ($Missing -eq 'admin-only') {
+            # A folder that others could write to, made before the kit was staged.
+            Mock Get-FolderAccessProblem { 'its owner is S-1-5-21-1' }
+            $result = Invoke-Detection $For
+        } elseif ($Missing -eq 'NakoraCleanup') {
             Copy-Item (Join-Path $folder 'Test-NakoraDrivers.ps1') $dir
             Remove-Item $folder -Recurse
             $output = @(& (Join-Path $dir 'Test-NakoraDrivers.ps1') -Folder $folder -For $For)
@@ -68,7 +74,7 @@ Describe 'Test-NakoraDrivers.ps1' {
         } else {
             $result.Code | Should -Be ([int]($For -ne 'ConfigMgrSetting'))
             $result.Output.Count | Should -Be 1
-            $result.Output[0] | Should -BeLike "Nakora driver stack: could not check (*$Missing is missing*"
+            $result.Output[0] | Should -BeLike "Nakora driver stack: could not check (*$Missing*"
         }
         Get-CallCount 'CheckNakoraDrivers' | Should -Be 0
     }
