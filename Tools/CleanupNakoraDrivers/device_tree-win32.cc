@@ -10,10 +10,11 @@ namespace {
 // A string property of an open device; empty when it has none.
 WString DeviceProperty(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property) {
   wchar_t text[1024] = {};
+  // One character short of the buffer: the text stays terminated.
+  const DWORD size = static_cast<DWORD>(sizeof(text) - sizeof(text[0]));
   DWORD type = 0;
   if (!SetupDiGetDeviceRegistryPropertyW(set, &device, property, &type,
-                                         reinterpret_cast<BYTE*>(text),
-                                         sizeof(text) - sizeof(wchar_t), nullptr) ||
+                                         reinterpret_cast<BYTE*>(text), size, nullptr) ||
       type != REG_SZ) {
     return WString();
   }
