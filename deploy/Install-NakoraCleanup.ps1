@@ -123,8 +123,10 @@ function Get-HashProblem([string]$Path) {
     return $null
 }
 
-function Invoke-Tool([string]$Name, [string]$Report, [double]$Minutes) {
+function Invoke-Tool([string]$Name, [string]$Report, [double]$Minutes, [string[]]$Listings) {
     # Returns the exit code, or $null when the time limit passed and the tool was stopped.
+    # Listings a stopped run left behind must not pass for this run's.
+    foreach ($listing in $Listings) { Remove-Item -LiteralPath (Join-Path $Folder $listing) -ErrorAction SilentlyContinue }
     $process = Start-Process -FilePath (Join-Path $Folder $Name) -WorkingDirectory $Folder -NoNewWindow -PassThru `
         -RedirectStandardOutput $Report -RedirectStandardError "$Report.stderr"
     $null = $process.Handle  # without it, Windows PowerShell 5.1 loses the exit code
@@ -152,7 +154,7 @@ function Move-Listing([string[]]$Names, [string]$Prefix) {
 
 function Invoke-Check([string]$When) {
     $report = Join-Path $RunDir "check-$When.txt"
-    $code = Invoke-Tool 'CheckNakoraDrivers.exe' $report $TimeoutMinutes
+    $code = Invoke-Tool 'CheckNakoraDrivers.exe' $report $TimeoutMinutes $CheckListings
     Move-Listing $CheckListings "$When-"
     return @{ Code = $code; Summary = (Get-Summary $report) }
 }
@@ -230,7 +232,7 @@ try {
     }
 
     $report = Join-Path $RunDir 'cleanup.txt'
-    $code = Invoke-Tool 'CleanupNakoraDrivers.exe' $report $TimeoutMinutes
+    $code = Invoke-Tool 'CleanupNakoraDrivers.exe' $report $TimeoutMinutes $CleanupListings
     Move-Listing $CleanupListings ''
     if ($null -eq $code) {
         Complete-Run 1 "Nakora clean-up stopped: it ran past $TimeoutMinutes minutes; its partial report is $report"
