@@ -18,8 +18,10 @@
 #
 # Exit codes:
 #   0     none of Nakora's driver stack is left (or, with -StageOnly, staged)
-#   3010  cleaned, but some is still left: restart, then run again (a soft reboot to
-#         Intune and Configuration Manager)
+#   3010  cleaned, but some is still left: restart, then run again (a soft reboot among
+#         the default return codes of an Intune Win32 app and of a Configuration Manager
+#         deployment type: https://learn.microsoft.com/mem/intune/apps/apps-win32-add,
+#         https://learn.microsoft.com/powershell/module/configurationmanager/set-cmdeploymenttypereturncode)
 #   1     could not check, refused the folder, devcon.exe missing, hash mismatch, or the
 #         cleanup ran past its time limit
 # The last line of output always sums up the run.

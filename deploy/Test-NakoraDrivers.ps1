@@ -22,7 +22,7 @@
 #                           setting): always exit 0, since a non-zero exit is a discovery
 #                           failure, and one line for the compliance rule to compare with
 #                           "Nakora driver stack: none left":
-#                           https://learn.microsoft.com/mem/configmgr/develop/compliance/about-compliance-settings--dcm--extensibility
+#                           https://learn.microsoft.com/intune/configmgr/develop/compliance/about-compliance-settings--dcm--extensibility
 #
 # None of them writes to standard error, which Configuration Manager takes for a failure.
 [CmdletBinding()]
