@@ -96,3 +96,37 @@ Describe 'Test-NakoraDrivers.ps1' {
         if ($Code -eq 0) { $result.Output[0] | Should -BeLike '*restart is pending*' }
     }
 }
+
+Describe "The guide's copies of Test-NakoraDrivers.ps1 for systems that pass no arguments" {
+    BeforeAll {
+        . (Join-Path $PSScriptRoot 'StandIns.ps1')
+        . (Join-Path $PSScriptRoot 'parse_check.ps1')
+        function Get-FolderAccessProblem([string]$Path) {}
+        function Get-LastBootTime {}
+        $readme = [System.IO.File]::ReadAllText((Join-Path $PSScriptRoot '../../README.md'))
+        $recipe = @(Get-ReadmeBlock $readme | Where-Object { $_.Text -match 'Copies of Test-NakoraDrivers.ps1' })
+    }
+
+    It 'makes a copy for <For> that behaves as -For <For> by default' -ForEach @(
+        # Some left, after an install that asked for a restart: Remediations would say 1.
+        @{ For = 'Win32App'; Code = 0; Lines = 1 }
+        @{ For = 'ConfigMgrApplication'; Code = 0; Lines = 0 }
+        @{ For = 'ConfigMgrSetting'; Code = 0; Lines = 1 }
+    ) {
+        $recipe.Count | Should -Be 1
+        $dir = Join-Path $TestDrive ([guid]::NewGuid())
+        $folder = Join-Path $dir 'NakoraCleanup'
+        $env:NK_PLAN_DIR = $dir
+        New-Kit $folder
+        Mock Get-FolderAccessProblem { $null }
+        Mock Get-LastBootTime { [DateTime]::UtcNow.AddHours(-1) }
+        Set-Plan 'CheckNakoraDrivers' '1 0 Nakora driver stack: 2 packages left'
+        $null = New-Item -ItemType Directory -Path (Join-Path $folder 'Logs')
+        Set-Content (Join-Path $folder 'Logs/last-result.txt') 'exit=3010', "time=$([DateTime]::UtcNow.ToString('o'))"
+        Push-Location $folder
+        try { . ([scriptblock]::Create($recipe[0].Text)) } finally { Pop-Location }
+        $output = @(& (Join-Path $folder "Detect-$For.ps1") -Folder $folder)
+        $LASTEXITCODE | Should -Be $Code
+        $output.Count | Should -Be $Lines
+    }
+}
