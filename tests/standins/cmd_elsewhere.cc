@@ -4,25 +4,16 @@
 // with its code. Laid in the run's directory as cmd.exe, it is the cmd that
 // the program's bare "cmd" finds first under Wine, whose own cmd has no such
 // rule.
-#include <windows.h>
-
 #include <string>
 
-int main() {
-  // The parameters as given: everything after the program name.
-  const wchar_t* line = GetCommandLineW();
-  if (*line == L'"') {
-    for (++line; *line && *line != L'"'; ++line) {
-    }
-    if (*line) ++line;
-  } else {
-    while (*line && *line != L' ' && *line != L'\t') ++line;
-  }
+#include "parameter_text.h"
+
+int main(int argc, char** argv) {
   wchar_t root[MAX_PATH];
   DWORD length = GetEnvironmentVariableW(L"SystemRoot", root, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return 9001;
   std::wstring cmd = std::wstring(root) + L"\\system32\\cmd.exe";
-  std::wstring commandLine = L"\"" + cmd + L"\"" + line;
+  std::wstring commandLine = L"\"" + cmd + L"\" " + ParameterText(argc, argv);
 
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
