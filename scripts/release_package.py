@@ -3,11 +3,14 @@
     release_package.py make CLEANUP_EXE CHECK_EXE OUT_DIR
                                           writes the zip and its .sha256 into OUT_DIR
     release_package.py verify ZIP DEST    unpacks ZIP into DEST and checks it
+    release_package.py detection-copies DEST
+                                          writes the detection script's copies into DEST
 
 The zip holds the two executables, the administrator's guide (README.txt, made from
 the part of README.md between the guide markers, plain text with CRLF line
 ends), the fleet kit under deploy/ (its PowerShell scripts with CRLF line ends, the
-Ansible playbook as it is) and SHA256SUMS of all of them. Entry order, time stamps
+Ansible playbook as it is, and the detection script's copies for the systems that
+run it without arguments) and SHA256SUMS of all of them. Entry order, time stamps
 (SOURCE_DATE_EPOCH), permissions and compression are fixed, so equal inputs give
 equal bytes.
 """
@@ -29,7 +32,17 @@ DEPLOY = (
     "deploy/Repair-NakoraDrivers.ps1",
     "deploy/nakora-cleanup.yml",
 )
-ENTRIES = (*EXES, GUIDE, *DEPLOY, SUMS)
+# Intune and Configuration Manager run a detection script without arguments, so
+# each of them gets a copy of the detection script whose defaults are its own. The
+# configuration item's stops the check within the 10 minutes a script may take.
+DETECTION = "deploy/Test-NakoraDrivers.ps1"
+DETECTION_COPIES = (
+    ("deploy/Detect-Win32App.ps1", "Win32App", 30),
+    ("deploy/Detect-ConfigMgrApplication.ps1", "ConfigMgrApplication", 30),
+    ("deploy/Detect-ConfigMgrSetting.ps1", "ConfigMgrSetting", 9),
+)
+KIT = (*DEPLOY, *(name for name, _, _ in DETECTION_COPIES))
+ENTRIES = (*EXES, GUIDE, *KIT, SUMS)
 GUIDE_BEGINS = "<!-- guide begins -->"
 GUIDE_ENDS = "<!-- guide ends -->"
 
@@ -78,6 +91,26 @@ def deploy_file(name):
     return data
 
 
+def detection_copy(script, name, mode, minutes):
+    """The detection script as shipped, with other defaults for -For and -TimeoutMinutes."""
+    defaults = ((b"[string]$For = 'Remediations'", b"[string]$For = '%s'" % mode.encode()),
+                (b"[double]$TimeoutMinutes = 30", b"[double]$TimeoutMinutes = %d" % minutes))
+    for old, new in defaults:
+        if script.count(old) != 1:
+            sys.exit(f"{DETECTION}: expected one {old.decode()}, to make {name}")
+        script = script.replace(old, new)
+    first = "# %s: %s with -For %s by default.\r\n"
+    return (first % (name.split("/")[-1], DETECTION.split("/")[-1], mode)).encode() + script
+
+
+def kit_files():
+    """The kit's files as shipped, in package order."""
+    files = [(name, deploy_file(name)) for name in DEPLOY]
+    script = dict(files)[DETECTION]
+    return files + [(name, detection_copy(script, name, mode, minutes))
+                    for name, mode, minutes in DETECTION_COPIES]
+
+
 def sha256(data):
     return hashlib.sha256(data).hexdigest()
 
@@ -101,7 +134,7 @@ def make(cleanup_exe, check_exe, out_dir):
             files.append((name, f.read()))
     with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as f:
         files.append((GUIDE, guide_text(f.read())))
-    files += [(name, deploy_file(name)) for name in DEPLOY]
+    files += kit_files()
     files.append((SUMS, sums_text(files)))
 
     os.makedirs(out_dir, exist_ok=True)
@@ -137,7 +170,7 @@ def verify(zip_path, dest):
         with open(zip_path, "rb") as f, open(published) as g:
             if g.read().split()[0] != sha256(f.read()):
                 problems.append(f"the zip does not match {os.path.basename(published)}")
-    if sums_text([(name, files[name]) for name in (*EXES, GUIDE, *DEPLOY)]) != files[SUMS]:
+    if sums_text([(name, files[name]) for name in (*EXES, GUIDE, *KIT)]) != files[SUMS]:
         problems.append(f"{SUMS} does not match the files")
     for name in EXES:
         if not files[name].startswith(b"MZ"):
@@ -147,7 +180,10 @@ def verify(zip_path, dest):
         problems.append(f"{GUIDE} has line ends other than CRLF")
     if b"Where to run it from" not in guide or b"Checking a machine" not in guide:
         problems.append(f"{GUIDE} lacks the guide's sections")
-    for name in DEPLOY:
+    for name, mode, minutes in DETECTION_COPIES:
+        if files[name] != detection_copy(files[DETECTION], name, mode, minutes):
+            problems.append(f"{name} is not {DETECTION} with -For {mode}")
+    for name in KIT:
         if name.endswith(".ps1") and b"\n" in files[name].replace(b"\r\n", b""):
             problems.append(f"{name} has line ends other than CRLF")
         if any(byte > 127 for byte in files[name]):
@@ -157,8 +193,17 @@ def verify(zip_path, dest):
     print(f"{zip_path}: {', '.join(ENTRIES)}; {SUMS} matches")
 
 
+def detection_copies(dest):
+    """The copies as the package ships them, for the kit's tests."""
+    os.makedirs(dest, exist_ok=True)
+    for name, data in kit_files()[len(DEPLOY):]:
+        with open(os.path.join(dest, name.split("/")[-1]), "wb") as f:
+            f.write(data)
+
+
 if __name__ == "__main__":
-    commands = {"make": (make, 5), "verify": (verify, 4)}
+    commands = {"make": (make, 5), "verify": (verify, 4),
+                "detection-copies": (detection_copies, 3)}
     if len(sys.argv) < 2 or sys.argv[1] not in commands or len(sys.argv) != commands[sys.argv[1]][1]:
         sys.exit(__doc__)
     commands[sys.argv[1]][0](*sys.argv[2:])
