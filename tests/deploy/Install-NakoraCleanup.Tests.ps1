@@ -20,11 +20,9 @@ Describe 'Install-NakoraCleanup.ps1' {
     }
 
     BeforeEach {
-        $dir = Join-Path $TestDrive ([guid]::NewGuid())
+        $dir = New-TestRun
         $kit = Join-Path $dir 'kit'
         $folder = Join-Path $dir 'NakoraCleanup'
-        $env:NK_PLAN_DIR = Join-Path $dir 'plan'
-        $null = New-Item -ItemType Directory -Path $env:NK_PLAN_DIR
         New-Kit $kit
         if (-not $RealWindowsSteps) {
             Mock Reset-FolderAccess {}

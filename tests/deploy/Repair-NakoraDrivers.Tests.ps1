@@ -7,10 +7,8 @@ Describe 'Repair-NakoraDrivers.ps1' {
     }
 
     BeforeEach {
-        $dir = Join-Path $TestDrive ([guid]::NewGuid())
+        $dir = New-TestRun
         $folder = Join-Path $dir 'NakoraCleanup'
-        $env:NK_PLAN_DIR = Join-Path $dir 'plan'
-        $null = New-Item -ItemType Directory -Path $env:NK_PLAN_DIR
         New-Kit $folder
         Copy-Item (Join-Path $folder 'Repair-NakoraDrivers.ps1') $dir
         Mock Reset-FolderAccess {}

@@ -68,7 +68,7 @@ function New-StandIn([string]$Path) {
     }
 }
 
-function New-Kit([string]$Dir, [switch]$WithoutDevcon) {
+function New-Kit([string]$Dir) {
     # The release zip's files flattened into $Dir, with a devcon.exe of the organisation's own.
     $null = New-Item -ItemType Directory -Path $Dir -Force
     $lines = @(foreach ($name in 'CleanupNakoraDrivers.exe', 'CheckNakoraDrivers.exe') {
@@ -79,10 +79,18 @@ function New-Kit([string]$Dir, [switch]$WithoutDevcon) {
     # As in the package: other files too, the kit's under deploy/.
     $lines += @("$('0' * 64)  README.txt", "$('1' * 64)  deploy/Install-NakoraCleanup.ps1")
     [System.IO.File]::WriteAllText((Join-Path $Dir 'SHA256SUMS'), (($lines -join "`r`n") + "`r`n"))
-    if (-not $WithoutDevcon) { Set-Content -LiteralPath (Join-Path $Dir 'devcon.exe') -Value 'devcon' }
+    Set-Content -LiteralPath (Join-Path $Dir 'devcon.exe') -Value 'devcon'
     foreach ($script in 'Install-NakoraCleanup.ps1', 'Test-NakoraDrivers.ps1', 'Repair-NakoraDrivers.ps1') {
         Copy-Item -LiteralPath (Join-Path $PSScriptRoot "../../deploy/$script") -Destination $Dir
     }
+}
+
+function New-TestRun {
+    # A fresh directory for one test, with the stand-ins' plan folder in it; returns the directory.
+    $dir = Join-Path $TestDrive ([guid]::NewGuid())
+    $env:NK_PLAN_DIR = Join-Path $dir 'plan'
+    $null = New-Item -ItemType Directory -Path $env:NK_PLAN_DIR
+    return $dir
 }
 
 function Set-Plan([string]$Name, [string[]]$Lines) {

@@ -16,10 +16,8 @@ Describe 'Test-NakoraDrivers.ps1' {
     }
 
     BeforeEach {
-        $dir = Join-Path $TestDrive ([guid]::NewGuid())
+        $dir = New-TestRun
         $folder = Join-Path $dir 'NakoraCleanup'
-        $env:NK_PLAN_DIR = Join-Path $dir 'plan'
-        $null = New-Item -ItemType Directory -Path $env:NK_PLAN_DIR
         New-Kit $folder
         Mock Get-LastBootTime { [DateTime]::UtcNow.AddHours(-1) }
         Mock Get-FolderAccessProblem { $null }
@@ -95,38 +93,23 @@ Describe 'Test-NakoraDrivers.ps1' {
         $result.Output.Count | Should -Be 1
         if ($Code -eq 0) { $result.Output[0] | Should -BeLike '*restart is pending*' }
     }
-}
 
-Describe "The package's copies of Test-NakoraDrivers.ps1 for systems that pass no arguments" {
-    BeforeAll {
-        . (Join-Path $PSScriptRoot 'StandIns.ps1')
-        function Get-FolderAccessProblem([string]$Path) {}
-        function Get-LastBootTime {}
-        # Windows' python3 may be the store's stand-in; Debian has no python.
-        $name = 'python3'
-        if ([System.IO.Path]::DirectorySeparatorChar -eq '\') { $name = 'python' }
-        $python = (Get-Command $name -CommandType Application | Select-Object -First 1).Source
-        $copies = Join-Path $TestDrive 'copies'
-        & $python (Join-Path $PSScriptRoot '../../scripts/release_package.py') detection-copies $copies
-        if ($LASTEXITCODE -ne 0) { throw "release_package.py detection-copies failed with $LASTEXITCODE" }
-    }
-
-    It 'ships a copy for <For> that behaves as -For <For> by default' -ForEach @(
+    It 'the package ships a copy for <For> that behaves as -For <For> when run without arguments' -ForEach @(
         # Some left, after an install that asked for a restart: Remediations would say 1.
         @{ For = 'Win32App'; Code = 0; Lines = 1 }
         @{ For = 'ConfigMgrApplication'; Code = 0; Lines = 0 }
         @{ For = 'ConfigMgrSetting'; Code = 0; Lines = 1 }
     ) {
-        $dir = Join-Path $TestDrive ([guid]::NewGuid())
-        $folder = Join-Path $dir 'NakoraCleanup'
-        $env:NK_PLAN_DIR = $dir
-        New-Kit $folder
-        Mock Get-FolderAccessProblem { $null }
-        Mock Get-LastBootTime { [DateTime]::UtcNow.AddHours(-1) }
-        Set-Plan 'CheckNakoraDrivers' '1 0 Nakora driver stack: 2 packages left'
+        # Windows' python3 may be the store's stand-in; Debian has no python.
+        $name = 'python3'
+        if ([System.IO.Path]::DirectorySeparatorChar -eq '\') { $name = 'python' }
+        $python = (Get-Command $name -CommandType Application | Select-Object -First 1).Source
+        & $python (Join-Path $PSScriptRoot '../../scripts/release_package.py') detection-copies $dir
+        $LASTEXITCODE | Should -Be 0
+        Set-Plan 'CheckNakoraDrivers' "1 0 $($Summary[1])"
         $null = New-Item -ItemType Directory -Path (Join-Path $folder 'Logs')
         Set-Content (Join-Path $folder 'Logs/last-result.txt') 'exit=3010', "time=$([DateTime]::UtcNow.ToString('o'))"
-        $output = @(& (Join-Path $copies "Detect-$For.ps1") -Folder $folder)
+        $output = @(& (Join-Path $dir "Detect-$For.ps1") -Folder $folder)
         $LASTEXITCODE | Should -Be $Code
         $output.Count | Should -Be $Lines
     }
