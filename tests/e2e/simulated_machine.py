@@ -451,8 +451,8 @@ class Harness:
             if there:
                 raise RuntimeError(f"Not a machine to simulate on: {self.host.windir} holds "
                                    f"{', '.join(there)}, which a run here would write")
-            self.elsewhere_listings = list(LISTING_FILES + CHECK_LISTING_FILES)
             self.run_cwd = self.host.work_elsewhere(cwd)
+            self.elsewhere_listings = list(LISTING_FILES + CHECK_LISTING_FILES)
 
         with open(os.path.join(sim, "drivers.txt"), "wb") as out:
             out.writelines(b"\t".join(row) + b"\n" for row in machine.drivers)
