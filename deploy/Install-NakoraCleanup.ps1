@@ -196,6 +196,9 @@ try {
     if ($link) { Stop-Refused "$link is a link or junction" }
     if (-not (Get-Item -LiteralPath $Folder -Force).PSIsContainer) { Stop-Refused "$Folder is not a folder" }
     Reset-FolderAccess $Folder
+    # Until its rights were reset anyone could add to it, a junction named Logs too.
+    $link = Get-ReparsePoint $Folder
+    if ($link) { Stop-Refused "$link is a link or junction" }
     $problem = Get-FolderAccessProblem $Folder
     if ($problem) { Stop-Refused "$Folder is not admin-only: $problem" }
     $stranger = Get-StrangerName $Folder

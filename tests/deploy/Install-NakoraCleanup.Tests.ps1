@@ -66,6 +66,8 @@ Describe 'Install-NakoraCleanup.ps1' {
                     $null = New-Item -ItemType Directory -Path $folder
                     $null = New-Item -ItemType SymbolicLink -Path (Join-Path $folder 'Logs') -Target $dir
                 } }
+            @{ Case = 'a junction planted while the rights are reset'; Last = '*Logs is a link or junction'
+                Arrange = { Mock Reset-FolderAccess { $null = New-Item -ItemType SymbolicLink -Path (Join-Path $Path 'Logs') -Target (Split-Path $Path) } } }
         ) {
             . $Arrange
             $result = Invoke-Install -Check '0 0 Nakora driver stack: none left'
