@@ -615,6 +615,22 @@ class ScenarioTest(unittest.TestCase):
     def tearDownClass(cls):
         cls.harness.close()
 
+    # The fleet kit's install script on the real system: it stages the kit,
+    # checks, cleans up, checks again, and keeps the reports of the run.
+    @unittest.skipUnless(os.name == "nt", "Windows PowerShell is there on Windows only")
+    def test_install_script_on_the_sample_machine(self):
+        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "deploy",
+                              "Install-NakoraCleanup.ps1")
+        result, logs = self.harness.run_install(sample.machine(), script)
+        self.assertEqual(result.returncode, 3010, result.stdout)
+        self.assertEqual(result.stdout.splitlines()[-1],
+                         b"Nakora driver stack: 1 package left (restart, then run again)")
+        runs = [os.path.join(logs, name) for name in os.listdir(logs)
+                if re.fullmatch(r"\d{8}-\d{6}", name)]
+        self.assertEqual(len(runs), 1, runs)
+        self.assertEqual(sm.read(os.path.join(runs[0], "cleanup.txt")),
+                         self.banner + sample_scenario().report)
+
     def test_scenarios(self):
         for scenario in SCENARIOS:
             with self.subTest(scenario.name):

@@ -11,6 +11,7 @@ a stand-in left out is really missing.
 """
 
 import dataclasses
+import hashlib
 import os
 import re
 import shutil
@@ -596,6 +597,37 @@ class Harness:
         after = self._run_once(machine, run_dir, self.check_exe)
         outcome.laid_out, outcome.before, outcome.after = laid_out, before, after
         return outcome
+
+    def run_install(self, machine, script):
+        """Lays out `machine` and runs the fleet kit's install script on it as a
+        deployment system would: Windows PowerShell, from a kit folder holding
+        the tool, the check, SHA256SUMS and devcon, into a folder of its own.
+        Returns the script's result and the folder's Logs directory."""
+        run_dir = self.lay_out(machine)
+        kit, folder = os.path.join(run_dir, "kit"), os.path.join(run_dir, "NakoraCleanup")
+        os.makedirs(kit)
+        with open(os.path.join(kit, "SHA256SUMS"), "w", newline="\r\n") as sums:
+            for name, source in (("CleanupNakoraDrivers.exe", self.exe),
+                                 ("CheckNakoraDrivers.exe", self.check_exe)):
+                shutil.copyfile(source, os.path.join(kit, name))
+                sums.write(f"{hashlib.sha256(read(source)).hexdigest()}  {name}\n")
+        shutil.copyfile(self.standins["devcon.exe"], os.path.join(kit, "devcon.exe"))
+        shutil.copyfile(script, os.path.join(kit, os.path.basename(script)))
+        # Nothing but the kit may be in the folder: dism comes from the PATH,
+        # before the system's own.
+        path = os.path.join(run_dir, "path")
+        shutil.copyfile(self.standins["dism.exe"], os.path.join(path, "dism.exe"))
+        powershell = os.path.join(self.host.system32, "WindowsPowerShell", "v1.0")
+        command, env = self.host.command(
+            [os.path.join(powershell, "powershell.exe"), "-NoProfile", "-NonInteractive",
+             "-ExecutionPolicy", "Bypass", "-File", os.path.join(kit, os.path.basename(script)),
+             "-Folder", folder, "-TimeoutMinutes", "5"],
+            env={"NKSIM": self.host.windows_path(os.path.join(run_dir, "machine"))},
+            path=";".join((path, self.host.system32, powershell)))
+        result = subprocess.run(command, cwd=run_dir, env=env, timeout=3 * RUN_TIMEOUT,
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL)
+        return result, os.path.join(folder, "Logs")
 
     def run_killed_at_hang(self, machine):
         """Lays out `machine`, one removal of which devcon hangs on, and runs
