@@ -81,6 +81,10 @@ function Get-FolderAccessProblem([string]$Path) {
 
 function Stop-ToolTree([int]$Id) {
     # The cleanup's devcon and cmd go with it.
+    # Windows PowerShell 5.1 wraps a native program's stderr in errors that 'Stop' makes
+    # fatal (PowerShell 7.1 stopped that: https://github.com/PowerShell/PowerShell/pull/13361),
+    # and taskkill complains of a child that ended meanwhile.
+    $ErrorActionPreference = 'Continue'
     $null = & taskkill.exe /PID $Id /T /F 2>&1
 }
 

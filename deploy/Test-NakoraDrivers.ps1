@@ -63,6 +63,15 @@ function Get-FolderAccessProblem([string]$Path) {
     return $null
 }
 
+function Stop-ToolTree([int]$Id) {
+    # The check's cmd and devcon go with it: a hung devcon would outlive every later cycle.
+    # Windows PowerShell 5.1 wraps a native program's stderr in errors that 'Stop' makes
+    # fatal (PowerShell 7.1 stopped that: https://github.com/PowerShell/PowerShell/pull/13361),
+    # and taskkill complains of a child that ended meanwhile.
+    $ErrorActionPreference = 'Continue'
+    $null = & taskkill.exe /PID $Id /T /F 2>&1
+}
+
 function Get-LastBootTime {
     (Get-CimInstance -ClassName Win32_OperatingSystem).LastBootUpTime.ToUniversalTime()
 }
@@ -97,7 +106,7 @@ function Get-Verdict {
         -NoNewWindow -PassThru -RedirectStandardOutput $report -RedirectStandardError "$report.stderr"
     $null = $process.Handle  # without it, Windows PowerShell 5.1 loses the exit code
     if (-not $process.WaitForExit([int]($TimeoutMinutes * 60000))) {
-        $process.Kill()
+        Stop-ToolTree $process.Id
         return @{ Code = $null; Line = "Nakora driver stack: could not check (the check ran past $TimeoutMinutes minutes)" }
     }
     $process.WaitForExit()

@@ -3,14 +3,15 @@ Describe 'Test-NakoraDrivers.ps1' {
         . (Join-Path $PSScriptRoot 'StandIns.ps1')
         function Get-LastBootTime {}
         function Get-FolderAccessProblem([string]$Path) {}
+        function Stop-ToolTree([int]$Id) {}
         $Summary = @{
             0 = 'Nakora driver stack: none left'
             1 = 'Nakora driver stack: 2 packages left'
             2 = 'Nakora driver stack: could not check (device listing failed)'
         }
 
-        function Invoke-Detection([string]$For) {
-            $output = @(& (Join-Path $folder 'Test-NakoraDrivers.ps1') -Folder $folder -For $For)
+        function Invoke-Detection([string]$For, [double]$TimeoutMinutes = 1) {
+            $output = @(& (Join-Path $folder 'Test-NakoraDrivers.ps1') -Folder $folder -For $For -TimeoutMinutes $TimeoutMinutes)
             return @{ Code = $LASTEXITCODE; Output = $output }
         }
     }
@@ -21,6 +22,8 @@ Describe 'Test-NakoraDrivers.ps1' {
         New-Kit $folder
         Mock Get-LastBootTime { [DateTime]::UtcNow.AddHours(-1) }
         Mock Get-FolderAccessProblem { $null }
+        # Windows kills the tree with taskkill; here the stand-in alone will do.
+        if ([System.Environment]::OSVersion.Platform -eq [System.PlatformID]::Unix) { Mock Stop-ToolTree { Stop-Process -Id $Id -Force } }
     }
 
     It 'check <Check>, for <For>: exit <Code>, <Lines> line(s)' -ForEach @(
@@ -46,14 +49,21 @@ Describe 'Test-NakoraDrivers.ps1' {
     }
 
     It 'not <Missing>, for <For>: never clean' -ForEach @(
-        foreach ($missing in 'NakoraCleanup', 'CheckNakoraDrivers.exe', 'devcon.exe', 'admin-only') {
+        foreach ($missing in 'NakoraCleanup', 'CheckNakoraDrivers.exe', 'devcon.exe', 'admin-only', 'in time') {
             foreach ($for in 'Remediations', 'Win32App', 'ConfigMgrApplication', 'ConfigMgrSetting') {
                 @{ Missing = $missing; For = $for }
             }
         }
     ) {
         Set-Plan 'CheckNakoraDrivers' '0 0 Nakora driver stack: none left'
-        if ($Missing -eq 'admin-only') {
+        $calls = 0
+        if ($Missing -eq 'in time') {
+            # A check that hangs, as on a devcon that never returns, is stopped.
+            Set-Plan 'CheckNakoraDrivers' '0 60 Nakora driver stack: none left'
+            $result = Invoke-Detection $For 0.01
+            $Missing = 'ran past 0.01 minutes'
+            $calls = 1
+        } elseif ($Missing -eq 'admin-only') {
             # A folder that others could write to, made before the kit was staged.
             Mock Get-FolderAccessProblem { 'its owner is S-1-5-21-1' }
             $result = Invoke-Detection $For
@@ -74,7 +84,7 @@ Describe 'Test-NakoraDrivers.ps1' {
             $result.Output.Count | Should -Be 1
             $result.Output[0] | Should -BeLike "Nakora driver stack: could not check (*$Missing*"
         }
-        Get-CallCount 'CheckNakoraDrivers' | Should -Be 0
+        Get-CallCount 'CheckNakoraDrivers' | Should -Be $calls
     }
 
     It 'Win32App, check <Check> after an install that ended <Record> <When> the restart: exit <Code>' -ForEach @(
