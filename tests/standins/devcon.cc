@@ -12,7 +12,8 @@
 //   -f /dp_delete <name>   forgets the driver package, or exits with the code
 //                          scripted for "dp_delete <name>"
 //   rescan                 exits with the code scripted for "rescan"
-// The parameter text is split into arguments as Windows programs do; an
+// Each says what devcon says, failures on stderr under the name it was started
+// by. The parameter text is split into arguments as Windows programs do; an
 // unknown operation exits 3, as devcon's syntax error does.
 // device_nodes.h brings windows.h, which shellapi.h needs before it.
 #include "device_nodes.h"
@@ -25,6 +26,8 @@
 #include <vector>
 
 namespace {
+
+std::string startedAs = "devcon";  // as its failures name it
 
 // devcon's patterns: '*' for any run of characters, letters in either case.
 bool Matches(const wchar_t* pattern, const wchar_t* text) {
@@ -107,7 +110,7 @@ int Remove(const std::wstring& instanceId) {
     said = "";
   } else if (found && (action.empty() || action == "fail")) {
     if (action.empty() && SetupDiRemoveDevice(set, &device)) {
-      said = LegacyOutput(Padded(shown) + L": Removed\r\n");
+      said = LegacyOutput(Padded(shown) + L": Removed\r\n") + "1 device(s) were removed.\r\n";
     } else {
       said = LegacyOutput(Padded(shown) + L": Remove failed\r\n") + said;
     }
@@ -124,8 +127,8 @@ int DeleteDriverPackage(const std::wstring& path) {
   std::string name = LogBytes(path.substr(path.find_last_of(L"\\/") + 1));
   int code = ScriptedExitCode("dp_delete " + name);
   if (code != 0) {
-    WriteStdout("Driver package '" + name + "' could not be deleted.\r\n");
-    fputs("devcon.exe failed.\n", stderr);
+    WriteStdout("Deleting the specified driver package from the machine failed.\r\n");
+    fputs((startedAs + ": command dp_delete failed\n").c_str(), stderr);
     return code;
   }
   auto records = ReadRecords("drivers.txt");
@@ -138,12 +141,23 @@ int DeleteDriverPackage(const std::wstring& path) {
   return 0;
 }
 
+int Rescan() {
+  int code = ScriptedExitCode("rescan");
+  if (code == 0) {
+    WriteStdout("Scanning for new hardware.\r\nScanning completed.\r\n");
+  } else {
+    fputs((startedAs + ": command rescan failed\n").c_str(), stderr);
+  }
+  return code;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   LogCall("devcon", argc, argv);
   int count = 0;
   wchar_t** words = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (count > 0) startedAs = LogBytes(words[0]);
   std::vector<std::wstring> args(words + (count > 0 ? 1 : 0), words + count);
   LocalFree(words);
   if (!args.empty() && args[0] == L"-f") args.erase(args.begin());  // forces nothing here
@@ -155,6 +169,6 @@ int main(int argc, char** argv) {
     return Remove(args[1].substr(1));
   }
   if (operation == L"dp_delete" && args.size() == 2) return DeleteDriverPackage(args[1]);
-  if (operation == L"rescan" && args.size() == 1) return ScriptedExitCode("rescan");
+  if (operation == L"rescan" && args.size() == 1) return Rescan();
   return 3;
 }
