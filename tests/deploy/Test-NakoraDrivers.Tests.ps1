@@ -26,26 +26,22 @@ Describe 'Test-NakoraDrivers.ps1' {
         if ([System.Environment]::OSVersion.Platform -eq [System.PlatformID]::Unix) { Mock Stop-ToolTree { Stop-Process -Id $Id -Force } }
     }
 
-    It 'check <Check>, for <For>: exit <Code>, <Lines> line(s)' -ForEach @(
-        @{ Check = 0; For = 'Remediations'; Code = 0; Lines = 1 }
-        @{ Check = 1; For = 'Remediations'; Code = 1; Lines = 1 }
-        @{ Check = 2; For = 'Remediations'; Code = 1; Lines = 1 }
-        @{ Check = 0; For = 'Win32App'; Code = 0; Lines = 1 }
-        @{ Check = 1; For = 'Win32App'; Code = 1; Lines = 1 }
-        @{ Check = 2; For = 'Win32App'; Code = 1; Lines = 1 }
-        @{ Check = 0; For = 'ConfigMgrApplication'; Code = 0; Lines = 1 }
-        @{ Check = 1; For = 'ConfigMgrApplication'; Code = 0; Lines = 0 }
-        @{ Check = 2; For = 'ConfigMgrApplication'; Code = 0; Lines = 0 }
-        @{ Check = 0; For = 'ConfigMgrSetting'; Code = 0; Lines = 1 }
-        @{ Check = 1; For = 'ConfigMgrSetting'; Code = 0; Lines = 1 }
-        @{ Check = 2; For = 'ConfigMgrSetting'; Code = 0; Lines = 1 }
+    # For each system, by the check's code 0, 1 and 2: the exit code and the lines written.
+    It 'for <For>: exit <Codes>, <Lines> line(s)' -ForEach @(
+        @{ For = 'Remediations'; Codes = 0, 1, 1; Lines = 1, 1, 1 }
+        @{ For = 'Win32App'; Codes = 0, 1, 1; Lines = 1, 1, 1 }
+        @{ For = 'ConfigMgrApplication'; Codes = 0, 0, 0; Lines = 1, 0, 0 }
+        @{ For = 'ConfigMgrSetting'; Codes = 0, 0, 0; Lines = 1, 1, 1 }
     ) {
-        Set-Plan 'CheckNakoraDrivers' "$Check 0 $($Summary[$Check])"
-        $result = Invoke-Detection $For
-        $result.Code | Should -Be $Code
-        $result.Output.Count | Should -Be $Lines
-        if ($Lines) { $result.Output[0] | Should -Be $Summary[$Check] }
-        Get-Content (Join-Path $env:NK_PLAN_DIR 'CheckNakoraDrivers.calls') | Should -Be ((Get-Item $folder).FullName)
+        foreach ($check in 0, 1, 2) {
+            Set-Plan 'CheckNakoraDrivers' "$check 0 $($Summary[$check])"
+            $result = Invoke-Detection $For
+            $result.Code | Should -Be $Codes[$check] -Because "the check said $check"
+            $result.Output.Count | Should -Be $Lines[$check] -Because "the check said $check"
+            if ($Lines[$check]) { $result.Output[0] | Should -Be $Summary[$check] }
+        }
+        # Run in the staged folder, where it finds devcon.
+        Get-Content (Join-Path $env:NK_PLAN_DIR 'CheckNakoraDrivers.calls') | Select-Object -Unique | Should -Be ((Get-Item $folder).FullName)
     }
 
     It 'not <Missing>, for <For>: never clean' -ForEach @(
