@@ -11,8 +11,12 @@
 
 #include "driver_files.h"
 
-int32_t FindDriverFiles(const char16_t* pattern, std::vector<WString>& names) {
-  names.clear();
+namespace {
+
+// Calls `onEntry` with the path and name of each entry of the drivers
+// directory that `pattern` matches; returns kDriverFilesOk or errno.
+template <typename OnEntry>
+int32_t ForEachMatch(const char16_t* pattern, OnEntry onEntry) {
   const char* windir = getenv("WINDIR");
   if (!windir || !*windir) return ENOENT;
   std::string directory = std::string(windir) + "/system32/drivers";
@@ -21,13 +25,31 @@ int32_t FindDriverFiles(const char16_t* pattern, std::vector<WString>& names) {
   DIR* dir = opendir(directory.c_str());
   if (!dir) return errno;
   while (dirent* entry = readdir(dir)) {
-    struct stat info;
-    std::string path = directory + "/" + entry->d_name;
     if (fnmatch(glob.c_str(), entry->d_name, FNM_CASEFOLD) != 0) continue;
-    if (stat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) continue;
-    names.push_back(WidenBytes(entry->d_name));
+    onEntry(directory + "/" + entry->d_name, entry->d_name);
   }
   closedir(dir);
-  std::sort(names.begin(), names.end());
   return kDriverFilesOk;
+}
+
+}  // namespace
+
+int32_t FindDriverFiles(const char16_t* pattern, std::vector<WString>& names) {
+  names.clear();
+  int32_t error = ForEachMatch(pattern, [&names](const std::string& path, const char* name) {
+    struct stat info;
+    if (stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) names.push_back(WidenBytes(name));
+  });
+  std::sort(names.begin(), names.end());
+  return error;
+}
+
+// A symbolic link stands for a reparse point.
+bool IsPlainDriverFile(const char16_t* name) {
+  bool plain = false;
+  ForEachMatch(name, [&plain](const std::string& path, const char*) {
+    struct stat info;
+    plain = plain || (lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode));
+  });
+  return plain;
 }

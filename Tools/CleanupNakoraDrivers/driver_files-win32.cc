@@ -2,14 +2,24 @@
 
 #include "driver_files.h"
 
-int32_t FindDriverFiles(const char16_t* pattern, std::vector<WString>& names) {
-  names.clear();
-  // %WINDIR%, as cmd expands it for the deletion commands.
+namespace {
+
+// `name` in the drivers directory under %WINDIR%, as cmd expands it for the
+// deletion commands; false without %WINDIR%.
+bool DriverPath(const char16_t* name, std::wstring& path) {
   wchar_t windir[MAX_PATH];
   DWORD length = GetEnvironmentVariableW(L"WINDIR", windir, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return static_cast<int32_t>(GetLastError());
-  std::wstring path =
-      std::wstring(windir) + L"\\system32\\drivers\\" + reinterpret_cast<const wchar_t*>(pattern);
+  if (length == 0 || length >= MAX_PATH) return false;
+  path = std::wstring(windir) + L"\\system32\\drivers\\" + reinterpret_cast<const wchar_t*>(name);
+  return true;
+}
+
+}  // namespace
+
+int32_t FindDriverFiles(const char16_t* pattern, std::vector<WString>& names) {
+  names.clear();
+  std::wstring path;
+  if (!DriverPath(pattern, path)) return static_cast<int32_t>(GetLastError());
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW(path.c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) {
@@ -24,4 +34,12 @@ int32_t FindDriverFiles(const char16_t* pattern, std::vector<WString>& names) {
   DWORD error = GetLastError();
   FindClose(search);
   return error == ERROR_NO_MORE_FILES ? kDriverFilesOk : static_cast<int32_t>(error);
+}
+
+bool IsPlainDriverFile(const char16_t* name) {
+  std::wstring path;
+  if (!DriverPath(name, path)) return false;
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
 }

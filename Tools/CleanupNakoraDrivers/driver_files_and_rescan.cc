@@ -1,3 +1,4 @@
+#include "driver_files.h"
 #include "phases.h"
 #include "print_line.h"
 #include "run_command.h"
@@ -6,8 +7,9 @@
 void RemoveDriverFiles() {
   PrintLine("Removing driver files...\n");
   // del reports nothing we could use: missing files are the usual case.
+  // The wildcard passes over directories: del matches files only.
   RunCommand(kCmd, kDeleteDeviceDrivers);
-  RunCommand(kCmd, kDeleteCommonDriver);
+  if (IsPlainDriverFile(kDriverFilePatterns[1])) RunCommand(kCmd, kDeleteCommonDriver);
 }
 
 void RescanDevices() {

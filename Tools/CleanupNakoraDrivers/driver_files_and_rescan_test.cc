@@ -13,12 +13,21 @@ TEST_F(DriverFilesAndRescanTest, BothDeletionsRunWhateverTheyReturn) {
     Fake() = FakeOs();
     Fake().exitCodes[kDeleteDeviceDrivers] = code;
     Fake().exitCodes[kDeleteCommonDriver] = code;
+    Fake().driverFiles[u"NkCommon.sys"] = {u"NkCommon.sys"};
     EXPECT_EQ(Run(RemoveDriverFiles), "Removing driver files...\n");
     std::vector<FakeCommand> want = {
         {u"cmd", u" /C del /F /A %WINDIR%\\system32\\drivers\\NkDev_*.sys "},
         {u"cmd", u" /C del /F /A %WINDIR%\\system32\\drivers\\NkCommon.sys "}};
     EXPECT_EQ(Fake().commands, want);
   }
+}
+
+// del given a directory deletes the files in it: the named file's command
+// runs only for a plain file. The wildcard matches files alone and always runs.
+TEST_F(DriverFilesAndRescanTest, NoCommonDriverFileNoDelOfIt) {
+  EXPECT_EQ(Run(RemoveDriverFiles), "Removing driver files...\n");
+  std::vector<FakeCommand> want = {{u"cmd", kDeleteDeviceDrivers}};
+  EXPECT_EQ(Fake().commands, want);
 }
 
 TEST_F(DriverFilesAndRescanTest, RescanIgnoresItsResult) {

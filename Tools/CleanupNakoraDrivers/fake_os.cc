@@ -57,20 +57,27 @@ DevicePresence LookUpDevice(const WString& instanceId) {
   return fake.stillPresent.count(instanceId) ? DevicePresence::kPresent : DevicePresence::kAbsent;
 }
 
-DevicePresence LookUpDeviceName(const WString& instanceId, WString& name) {
+DevicePresence DescribeDevice(const WString& instanceId, TreeDevice& device) {
   FakeOs& fake = Fake();
   fake.lookedUp.push_back(instanceId);
-  name.clear();
+  device = TreeDevice();
   if (!fake.treeAnswers) return DevicePresence::kUnknown;
-  auto found = fake.named.find(instanceId);
-  if (found == fake.named.end()) return DevicePresence::kAbsent;
-  name = found->second;
+  auto name = fake.named.find(instanceId);
+  auto ids = fake.treeIds.find(instanceId);
+  if (name == fake.named.end() && ids == fake.treeIds.end()) return DevicePresence::kAbsent;
+  if (name != fake.named.end()) device.name = name->second;
+  if (ids != fake.treeIds.end()) device.ids = ids->second;
   return DevicePresence::kPresent;
 }
 
 int32_t FindDriverFiles(const char16_t* pattern, std::vector<WString>& names) {
   names = Fake().driverFiles[pattern];
   return Fake().driverFilesError;
+}
+
+bool IsPlainDriverFile(const char16_t* name) {
+  const std::vector<WString>& names = Fake().driverFiles[name];
+  return names.size() == 1 && names[0] == name;
 }
 
 int32_t RegistryOpenKey(const char16_t* subKey, RegistryKey* key) {

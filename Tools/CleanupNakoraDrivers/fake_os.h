@@ -34,15 +34,18 @@ struct FakeOs {
   std::set<WString> stillPresent;
   bool treeAnswers = true;
   std::vector<WString> lookedUp;
-  // Instances the tree has, with its names for them, before any removal.
+  // Instances the tree has before any removal, with its names for them, and
+  // with their hardware and compatible IDs.
   std::map<WString, WString> named;
+  std::map<WString, std::vector<WString>> treeIds;
 
   // What cmd's ">" redirection writes, by file name; "" when not given. With
   // listingsElsewhere, cmd works in another directory and writes none here.
   std::map<std::string, std::string> listings;
   bool listingsElsewhere = false;
 
-  // Files in the drivers directory by pattern, and the error looking fails with.
+  // Files in the drivers directory by pattern, and the error looking fails
+  // with. A name that is a plain file is one that lists itself.
   std::map<WString, std::vector<WString>> driverFiles;
   int32_t driverFilesError = 0;
 

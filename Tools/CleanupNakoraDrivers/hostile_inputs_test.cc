@@ -57,6 +57,7 @@ TEST_F(HostileInputTest, AMillionLines) {
   }
   listing += "SWD\\MMDEVAPI\\{last}: Nakora Speakers";
   Stage("audiodevicelist.txt", listing);
+  Fake().named[u"SWD\\MMDEVAPI\\{last}"] = u"Nakora Speakers";
   EXPECT_EQ(Run(RemoveAudioDevices), "Removing audio devices...\n\t Removed :  Nakora Speakers\n");
   EXPECT_EQ(Fake().commands.size(), 2u);
 }

@@ -6,23 +6,17 @@
 
 namespace {
 
-constexpr unsigned char kCtrlZ = 0x1A;
-
-// Refills the buffer; false at the end of the file or on a read error. A
-// Ctrl+Z ends the file where it stands, so the buffer is cut short there.
+// Refills the buffer; false at the end of the file or on a read error, which
+// is noted: the lines read so far are then not the whole listing.
 bool Refill(ListingStream& stream) {
-  if (stream.atEnd || stream.file == nullptr || stream.lastBuffer) {
+  if (stream.atEnd || stream.file == nullptr) {
     stream.atEnd = true;
     return false;
   }
-  unsigned char* data = stream.buffer.data();
-  stream.length = fread(data, 1, stream.buffer.size(), stream.file);
+  stream.length = fread(stream.buffer.data(), 1, stream.buffer.size(), stream.file);
   stream.position = 0;
-  if (const void* ctrlZ = memchr(data, kCtrlZ, stream.length)) {
-    stream.length = static_cast<const unsigned char*>(ctrlZ) - data;
-    stream.lastBuffer = true;
-  }
   if (stream.length == 0) {
+    stream.readError = ferror(stream.file) != 0;
     stream.atEnd = true;
     return false;
   }
@@ -64,7 +58,7 @@ void OpenListing(ListingStream& stream, const char* fileName) {
   stream.file = fopen(fileName, "rb");
   stream.failed = stream.file == nullptr;
   stream.atEnd = false;
-  stream.lastBuffer = false;
+  stream.readError = false;
   stream.buffer.assign(stream.file ? kListingBufferSize : 0, 0);
   stream.position = stream.length = 0;
 }
@@ -107,7 +101,7 @@ bool ReadLine(ListingStream& stream, WString& line) {
     }
     stream.position = lineFeed - data + 1;
     // Text mode: a CR directly before the LF belongs to the line end. Any
-    // other CR, even one just before a Ctrl+Z, stays in the line.
+    // other CR stays in the line.
     if (!line.empty() && line.back() == u'\r') line.pop_back();
     return true;
   }
@@ -129,6 +123,11 @@ size_t Find(const WString& text, std::u16string_view needle, size_t start) {
 
 WString Substring(const WString& text, size_t start, size_t count) {
   return text.substr(start, count);
+}
+
+WString UpperAscii(WString text) {
+  for (char16_t& c : text) c = c >= u'a' && c <= u'z' ? c - u'a' + u'A' : c;
+  return text;
 }
 
 void TrimSpaces(WString& text) {

@@ -19,13 +19,15 @@ constexpr size_t kListingBufferSize = 256 * 1024;
 
 // A listing file opened for reading in the manner of a text-mode wide stream
 // under the "C" locale: every byte becomes the character of the same value,
-// CR before LF is dropped, Ctrl+Z ends the file. Done here rather than by the
-// runtime, whose "C" locale is not 8-bit clean everywhere.
+// and CR before LF is dropped. Done here rather than by the runtime, whose
+// "C" locale is not 8-bit clean everywhere. Unlike the runtime's text mode,
+// Ctrl+Z (0x1A) is text: devcon prints it within a name that a device chose,
+// and taking it for the end would hide every entry after it.
 struct ListingStream {
   FILE* file = nullptr;
   bool failed = true;
   bool atEnd = false;
-  bool lastBuffer = false;  // the buffer ends at a Ctrl+Z
+  bool readError = false;  // reading stopped before the end of the file
   std::vector<unsigned char> buffer;
   size_t position = 0;
   size_t length = 0;
@@ -39,17 +41,23 @@ void CloseListing(ListingStream& stream);
 // end of the file. True when at least one character, LF included, was taken.
 bool ReadLine(ListingStream& stream, WString& line);
 
-// Hands each line of the listing file to `onLine`, in order. False when the
-// file cannot be opened: then there are no lines.
+enum class ListingRead {
+  kWhole,      // every line, to the end of the file
+  kNotOpened,  // no lines
+  kCutShort,   // reading failed part-way: the lines before it only
+};
+
+// Hands each line of the listing file to `onLine`, in order.
 template <typename OnLine>
-bool ForEachListingLine(const char* fileName, OnLine onLine) {
+ListingRead ForEachListingLine(const char* fileName, OnLine onLine) {
   ListingStream listing;
   OpenListing(listing, fileName);
-  bool opened = !listing.failed;
+  if (listing.failed) return ListingRead::kNotOpened;
   WString line;
   while (ReadLine(listing, line)) onLine(line);
+  bool cutShort = listing.readError;
   CloseListing(listing);
-  return opened;
+  return cutShort ? ListingRead::kCutShort : ListingRead::kWhole;
 }
 
 // Deletes an earlier run's listing before its command writes it anew, so that
@@ -61,6 +69,8 @@ bool ListingExists(const char* fileName);
 
 size_t Find(const WString& text, std::u16string_view needle, size_t start = 0);
 WString Substring(const WString& text, size_t start, size_t count = kNotFound);
+// a-z to A-Z, as the device tree compares IDs; nothing else changes.
+WString UpperAscii(WString text);
 // Strips U+0020 only: tabs, CRs and U+00A0 stay.
 void TrimSpaces(WString& text);
 // Sets `field` to the trimmed text from `start` up to `delimiter` and returns

@@ -36,15 +36,16 @@ TEST_F(ListingTest, ReadsLinesByteForCharacter) {
       {"CR CR LF keeps one CR", "a\r\r\n", {u"a\r"}},
       {"last line without LF", "one\ntwo", {u"one", u"two"}},
       {"empty lines between LFs", "\n\nx\n", {u"", u"", u"x"}},
-      {"Ctrl+Z ends the file",
+      // devcon prints a Ctrl+Z within a name that a device chose.
+      {"Ctrl+Z mid-line is text",
        "a\nbc\x1A"
-       "d\nlost\n",
-       {u"a", u"bc"}},
-      {"Ctrl+Z first gives nothing",
+       "d\nkept\n",
+       {u"a", u"bc\u001Ad", u"kept"}},
+      {"Ctrl+Z first is text",
        "\x1A"
        "after\n",
-       {}},
-      {"Ctrl+Z after CR keeps the CR", "a\r\x1A", {u"a\r"}},
+       {u"\u001Aafter"}},
+      {"CR before Ctrl+Z stays", "a\r\x1A", {u"a\r\u001A"}},
       {"NUL stays in the line", std::string("a\0b\n", 4), {WString(u"a\0b", 3)}},
       {"high bytes map to the same value", "caf\xE9\xFF\x80\n", {u"caf\u00E9\u00FF\u0080"}},
       {"BOM is not special", "\xEF\xBB\xBFid\n", {u"\u00EF\u00BB\u00BFid"}},
@@ -69,13 +70,14 @@ TEST_F(ListingTest, LinesLongerThanTheBufferAndCrlfAcrossItsEdge) {
   EXPECT_EQ(lines[0], WString(first.size(), u'x'));
   EXPECT_EQ(lines[1], WString(second.size(), u'y') + u"\r");
 
-  // A Ctrl+Z in a later buffer still ends the file there.
+  // A Ctrl+Z in a later buffer ends nothing either.
   WriteFile("late.txt", std::string(kListingBufferSize + 5, 'z') +
                             "\x1A"
-                            "after\n");
+                            "after\nlast\n");
   lines = ReadAll("late.txt");
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0].size(), kListingBufferSize + 5);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].size(), kListingBufferSize + 11);
+  EXPECT_EQ(lines[1], u"last");
 }
 
 TEST_F(ListingTest, MissingFileGivesNoLines) {

@@ -46,6 +46,18 @@ void ReportDeviceEntry(const DeviceEntry& entry, CheckTally& tally) {
   }
 }
 
+// Reads a listing that ListingMade vouched for. One that cannot be read to its
+// end may hide anything after the point where reading stopped.
+template <typename OnLine>
+void ReadListing(const char* fileName, const char* what, CheckTally& tally, OnLine onLine) {
+  ListingRead read = ForEachListingLine(fileName, onLine);
+  if (read == ListingRead::kWhole) return;
+  PrintLine(read == ListingRead::kNotOpened ? "\t !!! Listing FAILED : %s not found\n"
+                                            : "\t !!! Listing FAILED : %s could not be read\n",
+            fileName);
+  tally.failures.push_back(what);
+}
+
 std::string Count(int32_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -60,9 +72,11 @@ void CheckDevices(CheckTally& tally) {
   if (listed == 0) listed = RunCommand(kCmd, kCheckListBrandDevices);
   if (!ListingMade(listed, discarded, kCheckDeviceListFile, "device listing", tally)) return;
 
-  ForEachListingLine(kCheckDeviceListFile, [&tally](const WString& line) {
-    ReportDeviceEntry(JudgeDeviceLine(line), tally);
-  });
+  ConfirmedInstances confirmed;
+  ReadListing(kCheckDeviceListFile, "device listing", tally,
+              [&confirmed, &tally](const WString& line) {
+                ReportDeviceEntry(JudgeDeviceLine(line, confirmed), tally);
+              });
 }
 
 void CheckAudioDevices(CheckTally& tally) {
@@ -72,11 +86,13 @@ void CheckAudioDevices(CheckTally& tally) {
   if (!ListingMade(listed, discarded, kCheckAudioDeviceListFile, "audio device listing", tally))
     return;
 
+  ConfirmedInstances confirmed;
   std::vector<DeviceEntry> entries;
-  ForEachListingLine(kCheckAudioDeviceListFile, [&entries, &tally](const WString& line) {
-    JudgeEndpointLine(line, entries);
-    for (const DeviceEntry& entry : entries) ReportDeviceEntry(entry, tally);
-  });
+  ReadListing(kCheckAudioDeviceListFile, "audio device listing", tally,
+              [&confirmed, &entries, &tally](const WString& line) {
+                JudgeEndpointLine(line, confirmed, entries);
+                for (const DeviceEntry& entry : entries) ReportDeviceEntry(entry, tally);
+              });
 }
 
 void CheckDriverPackages(CheckTally& tally) {
@@ -87,7 +103,7 @@ void CheckDriverPackages(CheckTally& tally) {
     return;
 
   WString published, original;
-  ForEachListingLine(kCheckDriverListFile, [&](const WString& line) {
+  ReadListing(kCheckDriverListFile, "driver package listing", tally, [&](const WString& line) {
     if (!JudgeDriverTableLine(line, published, original)) return;
     PrintLine("\t Nakora INF: %S (%S)\n", published.c_str(), original.c_str());
     ++tally.packages;

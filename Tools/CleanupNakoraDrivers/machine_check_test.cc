@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "fake_os.h"
 
 namespace {
@@ -39,7 +41,8 @@ TEST(CheckVerdictTest, ExitCodeAndLastLine) {
 using CheckListingTest = PhaseTest;
 
 // cmd worked in another directory: an earlier run's listing left here must not
-// stand for this run's, and none at all is no answer either.
+// stand for this run's, and none at all is no answer either. Nor is one that
+// cannot be read to its end.
 TEST_F(CheckListingTest, ListingNotWrittenHereCannotTell) {
   struct Case {
     void (*check)(CheckTally&);
@@ -51,17 +54,31 @@ TEST_F(CheckListingTest, ListingNotWrittenHereCannotTell) {
       {CheckAudioDevices, "check-audiodevicelist.txt", "Listing audio devices...\n"},
       {CheckDriverPackages, "check-driverlist.txt", "Listing installed drivers...\n"},
   };
+  enum Mode { kElsewhere, kElsewhereOverAStaleOne, kReadFailsAfterOpening };
   for (const Case& c : cases) {
-    for (bool stale : {false, true}) {
+    for (Mode mode : {kElsewhere, kElsewhereOverAStaleOne, kReadFailsAfterOpening}) {
       Fake() = FakeOs();
-      Fake().listingsElsewhere = true;
-      if (stale) WriteFile(c.file, "oem1.inf | nkcommon.inf | No | MEDIA | Nakora Inc. |\n");
+      std::string expected = c.heading + "\t !!! Listing FAILED : " + c.file + " not found\n";
+      if (mode == kElsewhereOverAStaleOne) {
+        WriteFile(c.file, "oem1.inf | nkcommon.inf | No | MEDIA | Nakora Inc. |\n");
+      }
+      if (mode != kReadFailsAfterOpening) {
+        Fake().listingsElsewhere = true;
+      } else {
+#ifdef _WIN32
+        continue;  // a directory cannot be opened as a file there
+#endif
+        // A directory opens as a file here, and every read of it fails.
+        Fake().listingsElsewhere = true;
+        Fake().onCommand = [&c](const FakeCommand&) { std::filesystem::create_directory(c.file); };
+        expected = c.heading + "\t Listing made : " + c.file +
+                   "\n\t !!! Listing FAILED : " + c.file + " could not be read\n";
+      }
       CheckTally tally;
       ::testing::internal::CaptureStdout();
       c.check(tally);
-      EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-                c.heading + "\t !!! Listing FAILED : " + c.file + " not found\n");
-      EXPECT_EQ(Verdict(tally), kCannotTell) << c.file;
+      EXPECT_EQ(::testing::internal::GetCapturedStdout(), expected);
+      EXPECT_EQ(Verdict(tally), kCannotTell) << c.file << " " << mode;
     }
   }
 }

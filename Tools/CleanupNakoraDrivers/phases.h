@@ -21,14 +21,19 @@ void RescanDevices();             // hardware rescan, always last
 // 0 when no number is there.
 int32_t ReadProductId(const WString& line, size_t at);
 bool IsExemptProductId(int32_t productId);
-// What the device phase does with one line of its listing.
-DeviceEntry JudgeDeviceLine(const WString& line);
+// What the device phase does with one line of its listing. An entry is
+// removed only when the tree confirms it: it holds the instance, with a
+// hardware or compatible ID that the listings' patterns match.
+DeviceEntry JudgeDeviceLine(const WString& line, ConfirmedInstances& confirmed);
 
 // Does an audio endpoint line name the maker or its audio brand?
 bool HasEndpointWord(const WString& line);
 // The endpoint entries of one line of the endpoint listing that the audio
-// phase acts on, in line order; run-together entries each get their own.
-void JudgeEndpointLine(const WString& line, std::vector<DeviceEntry>& entries);
+// phase acts on, in line order; run-together entries each get their own. An
+// entry is removed only when the tree confirms it: it holds the instance, and
+// its name there holds an endpoint word that the entry's text holds.
+void JudgeEndpointLine(const WString& line, ConfirmedInstances& confirmed,
+                       std::vector<DeviceEntry>& entries);
 
 // Does a driver package's provider name the maker, its brand or its chip maker?
 bool HasProviderWord(const WString& provider);

@@ -11,16 +11,12 @@ namespace {
 
 constexpr std::u16string_view kEndpointWords[] = {u"Nakora", u"QVA"};
 
-// A later entry of a line may be text within an endpoint's name, which embeds
-// the name a device gives itself. It counts only when the tree has that
-// instance and names it with the word that picked the entry.
-bool TreeConfirms(const WString& piece, const WString& instanceId) {
-  WString id = instanceId;
-  TrimSpaces(id);
-  WString name;
-  if (id.empty() || LookUpDeviceName(id, name) != DevicePresence::kPresent) return false;
+// An entry may be text within an endpoint's name, which embeds the name a
+// device gives itself, line feeds included. It counts only when the tree names
+// the instance with the word that picked the entry.
+bool NamedWithWordOf(const TreeDevice& device, const WString& piece) {
   for (std::u16string_view word : kEndpointWords) {
-    if (Find(piece, word) != kNotFound && Find(name, word) != kNotFound) return true;
+    if (Find(piece, word) != kNotFound && Find(device.name, word) != kNotFound) return true;
   }
   return false;
 }
@@ -34,7 +30,8 @@ bool HasEndpointWord(const WString& line) {
   return false;
 }
 
-void JudgeEndpointLine(const WString& line, std::vector<DeviceEntry>& entries) {
+void JudgeEndpointLine(const WString& line, ConfirmedInstances& confirmed,
+                       std::vector<DeviceEntry>& entries) {
   entries.clear();
   // Almost no line names the maker: those go without being split.
   if (!HasEndpointWord(line)) return;
@@ -44,7 +41,6 @@ void JudgeEndpointLine(const WString& line, std::vector<DeviceEntry>& entries) {
   for (size_t start = 0; start < line.size();) {
     size_t next = Find(line, kEndpointId, start + 1);
     WString piece = Substring(line, start, next == kNotFound ? kNotFound : next - start);
-    bool later = start > 0;
     start = next == kNotFound ? line.size() : next;
 
     // The words count anywhere in the entry, in the instance ID as much as in the description.
@@ -59,7 +55,10 @@ void JudgeEndpointLine(const WString& line, std::vector<DeviceEntry>& entries) {
     } else {
       continue;
     }
-    if (later && entry.action == DeviceEntry::kRemove && !TreeConfirms(piece, entry.instanceId)) {
+    if (entry.action == DeviceEntry::kRemove &&
+        !TreeConfirms(entry.instanceId, confirmed, [&piece](const TreeDevice& device) {
+          return NamedWithWordOf(device, piece);
+        })) {
       entry.action = DeviceEntry::kRefuse;
     }
     entries.push_back(entry);
@@ -71,9 +70,10 @@ void RemoveAudioDevices() {
   bool discarded = DiscardListing(kAudioDeviceListFile);
   if (RunCommand(kCmd, kListAudioDevices) != 0) return;
 
+  ConfirmedInstances confirmed;
   std::vector<DeviceEntry> entries;
-  ReadRunListing(discarded, kAudioDeviceListFile, [&entries](const WString& line) {
-    JudgeEndpointLine(line, entries);
+  ReadRunListing(discarded, kAudioDeviceListFile, [&confirmed, &entries](const WString& line) {
+    JudgeEndpointLine(line, confirmed, entries);
     for (const DeviceEntry& entry : entries) ActOnDeviceEntry(entry);
   });
 }

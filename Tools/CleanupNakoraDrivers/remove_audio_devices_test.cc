@@ -14,20 +14,34 @@ TEST_F(RemoveAudioDevicesTest, EndpointWordsDecide) {
     std::string line;
     std::string output;  // after the heading
     WString removal;     // empty: none
-    // An instance the tree has, and its name there; later entries need it.
+    // An instance the tree has, and its name there; every entry needs it.
     std::pair<WString, WString> inTree = {};
+    bool treeAnswers = true;
   };
   const Case cases[] = {
-      {"maker's name", "SWD\\MMDEVAPI\\{0.0.0.00000000}.{A1}: Speakers (Nakora HS70)\n",
+      {"maker's name",
+       "SWD\\MMDEVAPI\\{0.0.0.00000000}.{A1}: Speakers (Nakora HS70)\n",
        "\t Removed :  Speakers (Nakora HS70)\n",
-       u" -f remove @SWD\\MMDEVAPI\\{0.0.0.00000000}.{A1}"},
+       u" -f remove @SWD\\MMDEVAPI\\{0.0.0.00000000}.{A1}",
+       {u"SWD\\MMDEVAPI\\{0.0.0.00000000}.{A1}", u"Speakers (Nakora HS70)"}},
       {"small letters only", "SWD\\MMDEVAPI\\{A2}: Speakers (nakora HS70)\n", "", u""},
       {"capitals only", "SWD\\MMDEVAPI\\{A3}: NAKORA Mic\n", "", u""},
-      {"brand word with another maker", "SWD\\MMDEVAPI\\{A4}: Realtek QVA Virtual 7.1\n",
-       "\t Removed :  Realtek QVA Virtual 7.1\n", u" -f remove @SWD\\MMDEVAPI\\{A4}"},
+      {"brand word with another maker",
+       "SWD\\MMDEVAPI\\{A4}: Realtek QVA Virtual 7.1\n",
+       "\t Removed :  Realtek QVA Virtual 7.1\n",
+       u" -f remove @SWD\\MMDEVAPI\\{A4}",
+       {u"SWD\\MMDEVAPI\\{A4}", u"Realtek QVA Virtual 7.1"}},
       {"brand word in small letters", "SWD\\MMDEVAPI\\{A5}: qva headset\n", "", u""},
-      {"word in the instance ID counts", "SWD\\MMDEVAPI\\QVA{A6}: Headphones\n",
-       "\t Removed :  Headphones\n", u" -f remove @SWD\\MMDEVAPI\\QVA{A6}"},
+      {"word in the instance ID counts",
+       "SWD\\MMDEVAPI\\QVA{A6}: Headphones\n",
+       "\t Removed :  Headphones\n",
+       u" -f remove @SWD\\MMDEVAPI\\QVA{A6}",
+       {u"SWD\\MMDEVAPI\\QVA{A6}", u"QVA Headphones"}},
+      {"word in the instance ID only: the tree's name lacks it",
+       "SWD\\MMDEVAPI\\QVA{A9}: Headphones\n",
+       "\t !!! Remove FAILED :  Headphones\n",
+       u"",
+       {u"SWD\\MMDEVAPI\\QVA{A9}", u"Headphones"}},
       {"word but no colon", "SWD\\MMDEVAPI\\{A7} Nakora Speakers\n", "", u""},
       {"no word", "SWD\\MMDEVAPI\\{A8}: Realtek Speakers\n", "", u""},
       {"word with a wildcard ID", "SWD\\MMDEVAPI\\*: Nakora all\n",
@@ -57,13 +71,31 @@ TEST_F(RemoveAudioDevicesTest, EndpointWordsDecide) {
        "\t !!! Remove FAILED :  Nakora Mic\n",
        u"",
        {u"SWD\\MMDEVAPI\\{D6}", u"QVA Mic"}},
-      {"nameless endpoint with the word in its ID", "SWD\\MMDEVAPI\\QVA{C5}\n",
-       "\t Removed : SWD\\MMDEVAPI\\QVA{C5}\n", u" -f remove @SWD\\MMDEVAPI\\QVA{C5}"},
+      {"nameless endpoint with the word in its ID",
+       "SWD\\MMDEVAPI\\QVA{C5}\n",
+       "\t !!! Remove FAILED : SWD\\MMDEVAPI\\QVA{C5}\n",
+       u"",
+       {u"SWD\\MMDEVAPI\\QVA{C5}", u""}},
+      // A line feed in an endpoint's name starts a line of text the device chose.
+      {"first entry the tree names otherwise",
+       "SWD\\MMDEVAPI\\{E1}: Nakora)\n",
+       "\t !!! Remove FAILED :  Nakora)\n",
+       u"",
+       {u"SWD\\MMDEVAPI\\{E1}", u"Speakers (Realtek)"}},
+      {"first entry the tree lacks", "SWD\\MMDEVAPI\\{E2}: Nakora Mic\n",
+       "\t !!! Remove FAILED :  Nakora Mic\n", u""},
+      {"the tree cannot be asked",
+       "SWD\\MMDEVAPI\\{E3}: Nakora Mic\n",
+       "\t !!! Remove FAILED :  Nakora Mic\n",
+       u"",
+       {u"SWD\\MMDEVAPI\\{E3}", u"Nakora Mic"},
+       false},
       {"empty ID", ": Nakora Mic\n", "\t !!! Remove FAILED :  Nakora Mic\n", u""},
   };
   for (const Case& c : cases) {
     Fake() = FakeOs();
     if (!c.inTree.first.empty()) Fake().named.insert(c.inTree);
+    Fake().treeAnswers = c.treeAnswers;
     Stage("audiodevicelist.txt", c.line);
     EXPECT_EQ(Run(RemoveAudioDevices), "Removing audio devices...\n" + c.output) << c.name;
     std::vector<FakeCommand> want = {{u"cmd", kListAudioDevices}};
@@ -74,6 +106,7 @@ TEST_F(RemoveAudioDevicesTest, EndpointWordsDecide) {
 
 TEST_F(RemoveAudioDevicesTest, FailedListingOrRemoval) {
   Stage("audiodevicelist.txt", "SWD\\MMDEVAPI\\{B1}: Nakora Mic\nSWD\\MMDEVAPI\\{B2}: QVA Out\n");
+  Fake().named = {{u"SWD\\MMDEVAPI\\{B1}", u"Nakora Mic"}, {u"SWD\\MMDEVAPI\\{B2}", u"QVA Out"}};
   Fake().exitCodes[u" -f remove @SWD\\MMDEVAPI\\{B1}"] = 2;
   EXPECT_EQ(Run(RemoveAudioDevices),
             "Removing audio devices...\n"

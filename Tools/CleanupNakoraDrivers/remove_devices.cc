@@ -10,6 +10,16 @@ namespace {
 
 bool IsScanSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
 
+// devcon's findall *VID_E7A9* and *QVA*: a hardware or compatible ID that
+// holds either pattern, in any case.
+bool MatchesListingPattern(const TreeDevice& device) {
+  for (const WString& id : device.ids) {
+    WString upper = UpperAscii(id);
+    if (Find(upper, u"VID_E7A9") != kNotFound || Find(upper, u"QVA") != kNotFound) return true;
+  }
+  return false;
+}
+
 int HexDigit(char16_t c) {
   if (c >= u'0' && c <= u'9') return c - u'0';
   if (c >= u'a' && c <= u'f') return c - u'a' + 10;
@@ -38,7 +48,7 @@ bool IsExemptProductId(int32_t productId) {
          std::end(ExemptProductIds);
 }
 
-DeviceEntry JudgeDeviceLine(const WString& line) {
+DeviceEntry JudgeDeviceLine(const WString& line, ConfirmedInstances& confirmed) {
   DeviceEntry entry;
   if (SplitDeviceLine(line, entry.instanceId, entry.description)) {
     // Run-together entries cannot be told apart here: the second one's ID
@@ -60,7 +70,10 @@ DeviceEntry JudgeDeviceLine(const WString& line) {
       return entry;
     }
   }
-  entry.action = IsSafeInstanceId(entry.instanceId) ? DeviceEntry::kRemove : DeviceEntry::kRefuse;
+  // The line may be text a device put in its own name, after a line feed.
+  bool confirmedInTree = IsSafeInstanceId(entry.instanceId) &&
+                         TreeConfirms(entry.instanceId, confirmed, MatchesListingPattern);
+  entry.action = confirmedInTree ? DeviceEntry::kRemove : DeviceEntry::kRefuse;
   return entry;
 }
 
@@ -71,6 +84,8 @@ void RemoveDevices() {
   RunCommand(kCmd, kListBrandDevices);  // appends; only the first listing's result counts
   if (listed != 0) return;
 
-  ReadRunListing(discarded, kDeviceListFile,
-                 [](const WString& line) { ActOnDeviceEntry(JudgeDeviceLine(line)); });
+  ConfirmedInstances confirmed;
+  ReadRunListing(discarded, kDeviceListFile, [&confirmed](const WString& line) {
+    ActOnDeviceEntry(JudgeDeviceLine(line, confirmed));
+  });
 }

@@ -54,8 +54,14 @@ std::string DeviceLine(const std::string& id, const std::string& description) {
 
 WString RemoveParameters(const std::string& id) { return kRemoveDevice + W(Padded(id)); }
 
+// Hardware and compatible IDs the tree may hold for an instance.
+const std::vector<WString> kOurIds = {u"USB\\VID_E7A9&PID_0A00&REV_0102", u"USB\\Class_03"};
+const std::vector<WString> kOtherMakersIds = {u"USB\\VID_046D&PID_C08B", u"USB\\Class_03"};
+
 class RemoveDevicesTest : public PhaseTest {
  protected:
+  // The tree holds the instance, with IDs the listings' patterns match.
+  void InTree(const std::string& id) { Fake().treeIds[W(id)] = kOurIds; }
   std::vector<WString> RemovedIds() {
     std::vector<WString> ids;
     for (const FakeCommand& c : Fake().commands) {
@@ -74,6 +80,8 @@ TEST_F(RemoveDevicesTest, RunsBothListingsThenRemovesEachDeviceLine) {
             DeviceLine("USB\\VID_E7A9&PID_0A00\\6&1", "Nakora K70 Keyboard") +
             "1 matching device(s) found.\r\n");
   Fake().exitCodes[RemoveParameters("HID\\VID_E7A9&PID_ZZZZ\\7&3")] = 1;
+  for (const char* id : {"USB\\VID_E7A9&PID_0A00\\6&1", "HID\\VID_E7A9&PID_ZZZZ\\7&3"}) InTree(id);
+  Fake().treeIds[u"USB\\QVA_HEADSET\\8&4"] = {u"USB\\VID_1234&PID_0001", u"USB\\qva_headset"};
 
   EXPECT_EQ(Run(RemoveDevices),
             "Removing devices...\n"
@@ -90,14 +98,22 @@ TEST_F(RemoveDevicesTest, RunsBothListingsThenRemovesEachDeviceLine) {
   EXPECT_EQ(removed[1], RemoveParameters("HID\\VID_E7A9&PID_ZZZZ\\7&3"));
   EXPECT_EQ(removed[2], RemoveParameters("USB\\QVA_HEADSET\\8&4"));
   EXPECT_EQ(removed[3], removed[0]) << "a device in both listings is removed twice";
+  // Its second entry follows the first: the tree, which no longer has it,
+  // is asked only whether the removal was done.
+  EXPECT_EQ(
+      std::count(Fake().lookedUp.begin(), Fake().lookedUp.end(), u"USB\\VID_E7A9&PID_0A00\\6&1"),
+      3);
 }
 
 TEST_F(RemoveDevicesTest, LineDecisions) {
+  // What the tree holds of the instance the line names.
+  enum Tree { kOurs, kOtherMakers, kNone, kCannotAsk };
   struct Case {
     const char* name;
     std::string line;
     std::string output;  // after the heading
     std::vector<WString> removals;
+    Tree tree = kOurs;
   };
   const Case cases[] = {
       {"exempt product ID passes in silence", "USB\\VID_E7A9&PID_0001\\1: Receiver\n", "", {}},
@@ -146,9 +162,36 @@ TEST_F(RemoveDevicesTest, LineDecisions) {
       {"blank then text", "USB\\X Y   : Split\n", "\t !!! Remove FAILED :  Split\n", {}},
       {"NUL in ID", std::string("USB\\X\0Y: Cut\n", 13), "\t !!! Remove FAILED :  Cut\n", {}},
       {"summary line", "3 matching device(s) found.\n", "", {}},
+      // devcon writes ": " after the ID; an ID holds colons, never a blank.
+      {"colons in a serial number",
+       DeviceLine("USB\\VID_E7A9&PID_0A78\\A1:B2:C3:D4", "Nakora Serial Dock"),
+       "\t Removed :  Nakora Serial Dock\n",
+       {RemoveParameters("USB\\VID_E7A9&PID_0A78\\A1:B2:C3:D4")}},
+      // A line feed in a device's name starts a line of text it chose.
+      {"another maker's device on a line of a name",
+       "USB\\VID_046D&PID_C08B\\5&11111111&0&3: y\n",
+       "\t !!! Remove FAILED :  y\n",
+       {},
+       kOtherMakers},
+      {"an instance the tree lacks",
+       "USB\\VID_E7A9&PID_0A00\\9: x\n",
+       "\t !!! Remove FAILED :  x\n",
+       {},
+       kNone},
+      {"the tree cannot be asked",
+       "USB\\VID_E7A9&PID_0A00\\9: x\n",
+       "\t !!! Remove FAILED :  x\n",
+       {},
+       kCannotAsk},
   };
   for (const Case& c : cases) {
     Fake() = FakeOs();
+    WString id, description;
+    if (!SplitDeviceLine(W(c.line), id, description)) id = W(c.line.substr(0, c.line.size() - 1));
+    TrimSpaces(id);
+    if (c.tree == kOurs) Fake().treeIds[id] = kOurIds;
+    if (c.tree == kOtherMakers) Fake().treeIds[id] = kOtherMakersIds;
+    Fake().treeAnswers = c.tree != kCannotAsk;
     Stage("devicelist.txt", c.line);
     EXPECT_EQ(Run(RemoveDevices), "Removing devices...\n" + c.output) << c.name;
     EXPECT_EQ(RemovedIds(), c.removals) << c.name;
@@ -165,6 +208,7 @@ TEST_F(RemoveDevicesTest, FailedFirstListingEndsThePhaseAfterBothRan) {
 
 TEST_F(RemoveDevicesTest, FailedSecondListingIsIgnored) {
   Stage("devicelist.txt", "USB\\VID_E7A9&PID_0A00: K\n");
+  InTree("USB\\VID_E7A9&PID_0A00");
   Fake().exitCodes[kListBrandDevices] = 1;
   EXPECT_EQ(Run(RemoveDevices), "Removing devices...\n\t Removed :  K\n");
 }
@@ -178,6 +222,7 @@ TEST_F(RemoveDevicesTest, ListingMissingAfterSuccessIsReportedAndNothingRemoved)
 
 TEST_F(RemoveDevicesTest, RemovalThatCannotStartIsReportedFailed) {
   Stage("devicelist.txt", "USB\\VID_E7A9&PID_0A00:K");  // no final LF
+  InTree("USB\\VID_E7A9&PID_0A00");
   Fake().exitCodes[u" -f remove @USB\\VID_E7A9&PID_0A00"] = -1;
   EXPECT_EQ(Run(RemoveDevices), "Removing devices...\n\t !!! Remove FAILED : K\n");
 }

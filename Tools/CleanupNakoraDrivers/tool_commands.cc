@@ -5,7 +5,8 @@
 #include "run_command.h"
 
 bool SplitDeviceLine(const WString& line, WString& instanceId, WString& description) {
-  size_t colon = Find(line, u":");
+  size_t colon = Find(line, u": ");
+  if (colon == kNotFound) colon = Find(line, u":");
   if (colon == kNotFound) return false;
   instanceId = Substring(line, 0, colon);
   description = Substring(line, colon + 1);
@@ -52,6 +53,19 @@ bool IsSafeInstanceId(const WString& instanceId) {
     char16_t c = instanceId[i];
     if (c == u'*' || c == u'"' || c == u'\t' || c == u' ' || c == 0) return false;
   }
+  return true;
+}
+
+bool TreeConfirms(const WString& instanceId, ConfirmedInstances& confirmed,
+                  const std::function<bool(const TreeDevice&)>& holds) {
+  WString id = instanceId;
+  TrimSpaces(id);
+  if (id.empty()) return false;  // would name the root of the tree
+  WString key = UpperAscii(id);
+  if (confirmed.count(key)) return true;
+  TreeDevice device;
+  if (DescribeDevice(id, device) != DevicePresence::kPresent || !holds(device)) return false;
+  confirmed.insert(key);
   return true;
 }
 

@@ -3,7 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <set>
 
+#include "device_tree.h"
 #include "listing.h"
 #include "print_line.h"
 
@@ -40,10 +43,15 @@ constexpr const char* kCheckDriverListFile = "check-driverlist.txt";
 // could not be discarded, is not this run's: cmd worked in another directory,
 // as it does when started from a network one. Nothing is read from it then,
 // and the report says so.
+// A listing that fails part-way is reported too: what it did not reach
+// stays on the machine.
 template <typename OnLine>
 void ReadRunListing(bool discarded, const char* fileName, OnLine onLine) {
-  if (!discarded || !ForEachListingLine(fileName, onLine)) {
+  ListingRead read = discarded ? ForEachListingLine(fileName, onLine) : ListingRead::kNotOpened;
+  if (read == ListingRead::kNotOpened) {
     PrintLine("\t !!! Listing not found : %s\n", fileName);
+  } else if (read == ListingRead::kCutShort) {
+    PrintLine("\t !!! Listing cut short : %s\n", fileName);
   }
 }
 
@@ -63,8 +71,10 @@ constexpr const char16_t* kDeleteDeviceDrivers =
 constexpr const char16_t* kDeleteCommonDriver =
     u" /C del /F /A %WINDIR%\\system32\\drivers\\NkCommon.sys ";
 
-// Cuts a device listing line at its first colon, neither side trimmed. False
-// for a line without a colon.
+// Cuts a device listing line at the colon devcon writes after the instance
+// ID: the first one followed by a blank, since an ID may hold colons (a USB
+// serial number) but never a blank. A line without ": " is cut at its first
+// colon. Neither side is trimmed. False for a line without a colon.
 bool SplitDeviceLine(const WString& line, WString& instanceId, WString& description);
 
 // The characters Windows allows in a device instance ID.
@@ -99,6 +109,17 @@ struct DeviceEntry {
   WString instanceId;   // as cut from the line, padding included
   WString description;  // as the report shows it
 };
+
+// Instances the device tree has confirmed during one phase: their IDs without
+// padding, in upper case, as the tree matches them.
+using ConfirmedInstances = std::set<WString>;
+
+// Whether the tree holds the instance that an entry names, and `holds`
+// accepts what it holds there. An instance confirmed earlier in the phase
+// counts without asking again: a device that both device listings name is
+// gone after its first entry, and its second entry follows the first.
+bool TreeConfirms(const WString& instanceId, ConfirmedInstances& confirmed,
+                  const std::function<bool(const TreeDevice&)>& holds);
 
 // Removes a kRemove entry through devcon, or reports a kRefuse entry as
 // failed. "Removed" only when devcon succeeded and the tree, if it can be

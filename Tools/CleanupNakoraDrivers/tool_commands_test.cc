@@ -6,7 +6,7 @@
 
 namespace {
 
-TEST(SplitDeviceLineTest, CutsAtTheFirstColonUntrimmed) {
+TEST(SplitDeviceLineTest, CutsAtDevconsColonUntrimmed) {
   struct Case {
     WString line;
     bool found;
@@ -16,6 +16,11 @@ TEST(SplitDeviceLineTest, CutsAtTheFirstColonUntrimmed) {
       {u"USB\\VID_E7A9&PID_0A01\\1         : Nakora Keyboard", true,
        u"USB\\VID_E7A9&PID_0A01\\1         ", u" Nakora Keyboard"},
       {u"ID: a: b", true, u"ID", u" a: b"},
+      // An ID holds colons but never a blank: the entry's own colon has one after it.
+      {u"USB\\VID_E7A9&PID_0A78\\A1:B2:C3:D4   : Nakora Dock", true,
+       u"USB\\VID_E7A9&PID_0A78\\A1:B2:C3:D4   ", u" Nakora Dock"},
+      {u"USB\\X\\A1:B2: Dock", true, u"USB\\X\\A1:B2", u" Dock"},
+      {u"A:b:c", true, u"A", u"b:c"},  // no ": ": the first colon
       {u":only description", true, u"", u"only description"},
       {u"ID:", true, u"ID", u""},
       {u"no colon at all", false, u"kept", u"kept"},
