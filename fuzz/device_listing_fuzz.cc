@@ -1,10 +1,13 @@
 // A device or audio listing through the device and endpoint decisions. Every
-// removal must name the instance ID of its own entry, verbatim, and never one
-// that devcon could widen; the lines must be handled exactly as an
-// independent reading of the rules says.
+// removal must name an instance that the fake tree holds and confirms, by its
+// entry's own instance ID, verbatim, and never one that devcon could widen;
+// the lines must be handled exactly as an independent reading of the rules
+// says. Line feeds, Ctrl+Z and colons may stand anywhere: a device's name
+// holds whatever it chose.
 #include <stdio.h>
 
 #include <algorithm>
+#include <set>
 
 #include "exempt_product_ids.h"
 #include "fuzz_os.h"
@@ -61,31 +64,75 @@ bool ExemptByLibrary(const std::string& line) {
                            std::end(ExemptProductIds);
 }
 
-// The removal one entry asks for, if any.
-void Expect(const std::string& entry, bool audio, std::vector<WString>& expected) {
+std::string Upper(std::string text) {
+  for (char& c : text) c = c >= 'a' && c <= 'z' ? c - 32 : c;
+  return text;
+}
+
+std::string Trimmed(const std::string& id) {
+  size_t first = id.find_first_not_of(' '), last = id.find_last_not_of(' ');
+  return first == std::string::npos ? "" : id.substr(first, last + 1 - first);
+}
+
+bool Holds(const WString& text, const char* word) {
+  return text.find(Widen(word)) != WString::npos;
+}
+
+// Does the tree confirm the instance for the phase? A device: an ID that
+// findall's *VID_E7A9* or *QVA* matches. An endpoint: a name holding a word
+// that the entry holds too.
+bool Confirms(const std::string& id, const std::string& entry, bool audio) {
+  TreeDevice device;
+  if (!FakeTreeHolds(id, device)) return false;
+  if (audio) {
+    return (entry.find("Nakora") != std::string::npos && Holds(device.name, "Nakora")) ||
+           (entry.find("QVA") != std::string::npos && Holds(device.name, "QVA"));
+  }
+  for (const WString& treeId : device.ids) {
+    std::string upper = Upper(std::string(treeId.begin(), treeId.end()));
+    if (upper.find("VID_E7A9") != std::string::npos || upper.find("QVA") != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The removal one entry asks for, if any. `confirmed` holds the instances
+// the tree confirmed earlier in the phase, which count without asking again.
+void Expect(const std::string& entry, bool audio, std::set<std::string>& confirmed,
+            std::vector<WString>& expected) {
   if (audio && entry.find("Nakora") == std::string::npos &&
       entry.find("QVA") == std::string::npos) {
     return;
   }
-  size_t colon = entry.find(':');
+  // devcon's own colon is the first one followed by a blank.
+  size_t colon = entry.find(": ");
+  if (colon == std::string::npos) colon = entry.find(':');
   std::string id = colon == std::string::npos ? entry : entry.substr(0, colon);
   if (colon == std::string::npos ? !IsBareId(entry) : HoldsEntry(entry.substr(colon + 1))) return;
   // sscanf stops at a NUL; so does the ID's own scan, which never crosses one.
   if (!audio && ExemptByLibrary(entry)) return;
-  if (!Widens(id)) expected.push_back(Widen(" -f remove @" + id));
+  if (Widens(id)) return;
+  std::string key = Upper(Trimmed(id));
+  if (!confirmed.count(key)) {
+    if (!Confirms(Trimmed(id), entry, audio)) return;
+    confirmed.insert(key);
+  }
+  expected.push_back(Widen(" -f remove @" + id));
 }
 
 void Check(const std::vector<std::string>& lines, bool audio) {
+  std::set<std::string> confirmed;
   std::vector<WString> expected;
   for (const std::string& line : lines) {
     if (!audio) {
-      Expect(line, false, expected);
+      Expect(line, false, confirmed, expected);
       continue;
     }
     // Endpoint entries that ran together are told apart by their IDs' start.
     for (size_t start = 0; start < line.size();) {
       size_t next = line.find("SWD\\MMDEVAPI\\", start + 1);
-      Expect(line.substr(start, next - start), true, expected);
+      Expect(line.substr(start, next - start), true, confirmed, expected);
       start = next == std::string::npos ? line.size() : next;
     }
   }
@@ -98,6 +145,11 @@ void Check(const std::vector<std::string>& lines, bool audio) {
     Require(removal.rfind(kRemoveDevice, 0) == 0, "a devcon call that is not a removal");
     std::string id(removal.begin() + WString(kRemoveDevice).size(), removal.end());
     Require(!Widens(id), "a removal devcon could widen");
+    TreeDevice device;
+    Require(FakeTreeHolds(Trimmed(id), device), "a removal of an instance the tree lacks");
+    bool ours = audio ? Holds(device.name, "Nakora") || Holds(device.name, "QVA")
+                      : Confirms(Trimmed(id), "", false);
+    Require(ours, "a removal of an instance the tree does not confirm");
   }
   Require(removals == expected, "removals differ from the lines' own instance IDs");
 }

@@ -1,13 +1,15 @@
 // What the fuzz targets need around the real decision code: a recording
 // command runner (every command succeeds), an absent registry, a device tree
-// that has let go of every removed device, and an
-// independent reading of the listing bytes to check the phases against.
+// that holds some instances of its own choosing and lets go of every removed
+// one, and an independent reading of the listing bytes to check the phases
+// against.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "device_tree.h"
 #include "listing.h"
 
 struct RecordedCommand {
@@ -21,8 +23,14 @@ std::vector<RecordedCommand>& Recorded();
 // and again whenever the listing command that writes `name` runs.
 void WriteListing(const char* name, const uint8_t* data, size_t size);
 
-// Lines as a text-mode reading yields them: up to the first Ctrl+Z, split at
-// LF, a CR directly before an LF dropped, a last line without LF kept.
+// Whether the fake tree holds an instance (ID without padding, any case), and
+// what it holds of it: a hash of the ID picks whether it is there, which IDs
+// it has (the maker's, the brand's in small letters, another maker's) and its
+// name ("Nakora ...", "QVA ...", another maker's).
+bool FakeTreeHolds(const std::string& instanceId, TreeDevice& device);
+
+// Lines as a reading of the whole file yields them: split at LF, a CR
+// directly before an LF dropped, a last line without LF kept.
 std::vector<std::string> OracleLines(const uint8_t* data, size_t size);
 
 WString Widen(const std::string& bytes);
