@@ -48,12 +48,15 @@ std::wstring Padded(const std::wstring& instanceId) {
                                 : instanceId;
 }
 
-// The "C" locale's output of the legacy runtime: a character above U+00FF
+// The "C" locale's output of the legacy runtime, through a text-mode stream:
+// every line feed goes out as CR LF, one in a name as much as the one ending
+// the entry, other control characters as they are; a character above U+00FF
 // ends the entry where it stands, line end and all.
 std::string LegacyOutput(const std::wstring& entry) {
   std::string out;
   for (wchar_t c : entry) {
     if (c > 0xFF) break;
+    if (c == L'\n') out += '\r';
     out += static_cast<char>(c);
   }
   return out;
@@ -76,7 +79,7 @@ int FindAll(const std::wstring& pattern) {
         entry =
             Padded(entry) + L": " + (node.hasFriendlyName ? node.friendlyName : node.description);
       }
-      listing += LegacyOutput(entry + L"\r\n");
+      listing += LegacyOutput(entry + L"\n");
       ++found;
     }
     listing += found ? std::to_string(found) + " matching device(s) found.\r\n"
@@ -110,9 +113,9 @@ int Remove(const std::wstring& instanceId) {
     said = "";
   } else if (found && (action.empty() || action == "fail")) {
     if (action.empty() && SetupDiRemoveDevice(set, &device)) {
-      said = LegacyOutput(Padded(shown) + L": Removed\r\n") + "1 device(s) were removed.\r\n";
+      said = LegacyOutput(Padded(shown) + L": Removed\n") + "1 device(s) were removed.\r\n";
     } else {
-      said = LegacyOutput(Padded(shown) + L": Remove failed\r\n") + said;
+      said = LegacyOutput(Padded(shown) + L": Remove failed\n") + said;
     }
   } else if (found) {
     code = static_cast<int>(strtoul(action.c_str(), nullptr, 0));

@@ -7,6 +7,9 @@
 //                   prints "exists\t<ID>" for each, creates none and exits 2.
 //   list            prints every instance ID in the tree, UTF-8, one a line
 //   remove <file>   removes the instances named one a line, where present
+// In both files "%XX" (two hex digits) stands for the character of that code,
+// so that a name can hold a tab, a line feed or any other control character,
+// as one a device chose may; '%' itself is "%25".
 // Exits 1 when SetupAPI refuses a step.
 #include <cstdio>
 #include <string>
@@ -20,6 +23,27 @@ namespace {
 // Any class will do for nodes that no driver serves.
 const GUID kUnknownClass = {
     0x4d36e97e, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+
+int HexValue(wchar_t c) {
+  if (c >= L'0' && c <= L'9') return c - L'0';
+  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+  return -1;
+}
+
+std::wstring Unescaped(const std::wstring& field) {
+  std::wstring text;
+  for (size_t at = 0; at < field.size(); ++at) {
+    if (field[at] == L'%' && at + 2 < field.size() && HexValue(field[at + 1]) >= 0 &&
+        HexValue(field[at + 2]) >= 0) {
+      text += static_cast<wchar_t>(HexValue(field[at + 1]) * 16 + HexValue(field[at + 2]));
+      at += 2;
+    } else {
+      text += field[at];
+    }
+  }
+  return text;
+}
 
 std::vector<std::wstring> SplitList(const std::wstring& text) {
   std::vector<std::wstring> items;
@@ -52,7 +76,7 @@ std::vector<std::vector<std::wstring>> ReadLines(const char* path) {
     std::string line = bytes.substr(start, end - start);
     for (size_t at = 0;;) {
       size_t tab = line.find('\t', at);
-      fields.push_back(WidenUtf8(line.substr(at, tab - at)));
+      fields.push_back(Unescaped(WidenUtf8(line.substr(at, tab - at))));
       if (tab == std::string::npos) break;
       at = tab + 1;
     }
