@@ -1,8 +1,9 @@
 """Whole runs of the real executable on simulated machines, on Windows or under
-Wine: the report byte for byte, every devcon and dism call in order, and what
-is left in the registry, the drivers directory and the current directory; and
-the check run before and after each, which must preview the run exactly,
-list what it left and change nothing."""
+Wine: the report byte for byte, every devcon and dism call in order (cmd's
+too where a scenario logs them), and what is left in the registry, the
+drivers directory and the current directory; and the check run before and
+after each, which must preview the run exactly, list what it left and change
+nothing."""
 
 import dataclasses
 import fnmatch
@@ -71,6 +72,9 @@ class Scenario:
     drivers: list = None
     # The check's last line before and after the run.
     check_summaries: tuple = ()
+    # Entries that were text in the name of a device the run removed: the
+    # check afterwards no longer sees them.
+    vanished: tuple = ()
 
 
 def sample_scenario():
@@ -335,6 +339,21 @@ ODD_AUDIO = (
     b"SWD\\MMDEVAPI\\{0.0.1.00000000}.{3}: Microphone (nakora compatible)\r\n"
     b"SWD\\MMDEVAPI\\{0.0.1.00000000}.{4}: Line In (C-MEDIA USB Audio with QVA)\r\n"
     b"SWD\\MMDEVAPI\\{0.0.0.00000000}.{1}: Speakers (Nakora Headset)")  # no final line feed
+# The tree holds what the odd lines remove, each confirmed as a line of its
+# own would be; the listings are verbatim all the same.
+ODD_LISTED_NODES = [
+    sm.Device(b"USB\\VID_E7A9&PID_XYZ\\1", b"Nakora without a product ID"),
+    sm.Device(b"USB\\VID_E7A9&PID_0A71\\3&0", b"Nakora with a NUL"),
+    sm.Device(b"USB\\VID_E7A9&PID_0A76\\A", b"two:colons"),
+    sm.Device(b"USB\\VID_E7A9&PID_0A77\\B"),
+    # Nameless in its listing, so the word in its ID picks it; the tree's name confirms it.
+    sm.Device(b"SWD\\MMDEVAPI\\QVA.{6}", b"Stereo Mix (QVA Virtual Audio)",
+              hardware_ids=sample.ENDPOINT_IDS),
+    sm.Device(b"SWD\\MMDEVAPI\\{0.0.1.00000000}.{4}", b"Line In (C-MEDIA USB Audio with QVA)",
+              hardware_ids=sample.ENDPOINT_IDS),
+    sm.Device(b"SWD\\MMDEVAPI\\{0.0.0.00000000}.{1}", b"Speakers (Nakora Headset)",
+              hardware_ids=sample.ENDPOINT_IDS),
+]
 ODD_TABLE = (
     b"\r\nDeployment Image Servicing and Management tool\r\n\r\n"
     b"Published Name | Original File Name | Inbox | Class Name | Provider Name | Date | Version\r\n"
@@ -351,7 +370,8 @@ def odd_listing_scenarios():
     return [
         Scenario(
             name="odd device and endpoint lines",
-            machine=Machine(listings={"findall VID_E7A9": ODD_DEVICES,
+            machine=Machine(devices=ODD_LISTED_NODES,
+                            listings={"findall VID_E7A9": ODD_DEVICES,
                                       "findall QVA": NO_DEVICES,
                                       "findall MMDEVAPI": ODD_AUDIO}),
             report=report(
@@ -391,6 +411,7 @@ def odd_listing_scenarios():
             listings={"devicelist.txt": ODD_DEVICES + NO_DEVICES,
                       "audiodevicelist.txt": ODD_AUDIO,
                       "driverlist.txt": Containing((b"Published Name",))},
+            devices=[],
             # The devices it would remove never decide the verdict.
             check_summaries=("none left",) * 2,
         ),
@@ -418,6 +439,82 @@ def odd_listing_scenarios():
             check_summaries=("3 packages left",) * 2,
         ),
     ]
+
+
+def chosen_names_scenario():
+    """Names and a serial number a device chose, on Wine's device tree:
+    devcon prints a line feed in a name as a line end and U+001A as the byte
+    it is. Text after a line feed that reads as another maker's entry steers
+    no removal; a serial with colons is removed whole; a U+001A listed first
+    hides nothing. A folder named like the common driver file is no file."""
+    s = sample
+    pad = b"USB\\VID_E7A9&PID_0A01\\5&1A1A1A1A&0&1"
+    other_headset = b"USB\\VID_046D&PID_C08B\\5&11111111&0&3"
+    two_lines = b"USB\\VID_E7A9&PID_0A77\\5&77777777&0&7"
+    serial = b"USB\\VID_E7A9&PID_0A78\\A1:B2:C3:D4"
+    two_endpoints = b"SWD\\MMDEVAPI\\{0.0.0.00000000}.{1D2E3F40-5A6B-4C7D-8E9F-A0B1C2D3E4F5}"
+    names = {pad: b"Nakora\x1aPad", other_headset: b"USB Headset",
+             two_lines: b"Nakora x\n" + other_headset + b": y", serial: b"Nakora Serial Dock",
+             two_endpoints: b"Headphones (x\n" + s.ONBOARD_SPEAKERS + b": Nakora)"}
+
+    def lines(*instance_ids):
+        """The devices' entries: a line feed in a name goes out as a line end."""
+        return b"".join(sm.device_line(i, (names.get(i) or s.NAMES[i]).replace(b"\n", b"\r\n"))
+                        for i in instance_ids)
+
+    def device(instance_id):
+        if instance_id not in names:
+            return s.device(instance_id)
+        endpoint = dict(hardware_ids=s.ENDPOINT_IDS) if b"MMDEVAPI" in instance_id else {}
+        return sm.Device(instance_id, names[instance_id], names[instance_id], **endpoint)
+
+    return Scenario(
+        name="names and serials a device chose",
+        machine=Machine(devices=[device(i) for i in (
+                            pad, other_headset, two_lines, serial, s.VIRTUAL_AUDIO, two_endpoints,
+                            s.HEADSET_SPEAKERS, s.ONBOARD_SPEAKERS)],
+                        driver_files=["NkDev_Hid.sys"],
+                        # del given a folder deletes the files in it.
+                        driver_folders={"NkCommon.sys": ["NkDev_Audio.sys"]},
+                        # Under Wine, del given a folder with no one to answer leaves it as it
+                        # is: only cmd's own log shows whether it was asked.
+                        cmd_logged=True),
+        report=report(
+            b"Removing devices...\n"
+            b"\t Removed :  Nakora\x1aPad\n"
+            b"\t Removed :  Nakora x\n"
+            b"\t !!! Remove FAILED :  y\n"
+            b"\t Removed :  Nakora Serial Dock\n"
+            b"\t Removed :  QVA Virtual Audio Device\n"
+            b"Removing audio devices...\n"
+            b"\t !!! Remove FAILED :  Nakora)\n"
+            b"\t Removed :  Speakers (Nakora G Pro Headset)\n"
+            b"Scanning installed drivers...\n"
+            b"Cleanning up driver packages...\n"
+            b"Removing driver files...\n"
+            b"Removing driver installer registry...\n"
+            b"Rescanning...\n"
+            b"Done.\n"),
+        calls=[sm.through_cmd(FINDALL_DEVICES, b"> devicelist.txt"), FINDALL_DEVICES,
+               sm.through_cmd(FINDALL_BRAND, b">> devicelist.txt"), FINDALL_BRAND]
+        + [remove_call(padded(i)) for i in (pad, two_lines, serial, s.VIRTUAL_AUDIO)]
+        + [sm.through_cmd(FINDALL_AUDIO, b"> audiodevicelist.txt"), FINDALL_AUDIO,
+           remove_call(s.HEADSET_SPEAKERS),
+           sm.through_cmd(GET_DRIVERS, b"> driverlist.txt"), GET_DRIVERS,
+           b"cmd\t /C del /F /A %WINDIR%\\system32\\drivers\\NkDev_*.sys ", RESCAN],
+        driver_files=["NkCommon.sys\\", "NkCommon.sys\\NkDev_Audio.sys"],
+        listings={
+            "devicelist.txt": lines(pad, two_lines, serial) + b"3 matching device(s) found.\r\n"
+            + listed(s.VIRTUAL_AUDIO),
+            "audiodevicelist.txt": lines(two_endpoints, s.HEADSET_SPEAKERS, s.ONBOARD_SPEAKERS)
+            + b"3 matching device(s) found.\r\n",
+            "driverlist.txt": Containing((b"Published Name",)),
+        },
+        devices=[other_headset, two_endpoints, s.ONBOARD_SPEAKERS],
+        # The other headset's line went with the device whose name held it.
+        vanished=(b" y",),
+        check_summaries=("1 driver file left", "none left"),
+    )
 
 
 CHECK_HEADINGS = (b"Listing devices...", b"Listing audio devices...",
@@ -489,21 +586,24 @@ def keys(registry32):
 
 def deletable(files):
     """The files the tool's del commands match."""
-    return sorted(f.encode("latin-1") for f in files if any(
+    return sorted(f.encode("latin-1") for f in files if "\\" not in f and any(
         fnmatch.fnmatch(f.lower(), p.lower()) for p in sm.DELETABLE_DRIVER_FILES))
 
 
 def check_calls(machine):
     """The check's calls: listings only, the brand listing only after the
-    maker listing succeeded."""
+    maker listing succeeded; each through cmd where cmd's starts are logged."""
     calls = []
-    if machine.devcon:
-        calls.append(FINDALL_DEVICES)
-        if not machine.codes.get(b"findall *VID_E7A9*"):
-            calls.append(FINDALL_BRAND)
-        calls.append(FINDALL_AUDIO)
-    if machine.dism:
-        calls.append(GET_DRIVERS)
+    brand = machine.devcon and not machine.codes.get(b"findall *VID_E7A9*")
+    for call, redirection, runs in (
+            (FINDALL_DEVICES, b"> check-devicelist.txt", True),
+            (FINDALL_BRAND, b">> check-devicelist.txt", brand),
+            (FINDALL_AUDIO, b"> check-audiodevicelist.txt", True),
+            (GET_DRIVERS, b"> check-driverlist.txt", True)):
+        if runs and machine.cmd_logged:
+            calls.append(sm.through_cmd(call, redirection))
+        if runs and (machine.dism if call == GET_DRIVERS else machine.devcon):
+            calls.append(call)
     return calls
 
 
@@ -513,9 +613,9 @@ def verdict(summary):
     return 0 if summary.endswith("none left") else 1
 
 
-def assert_checks(test, machine, outcome, summaries):
+def assert_checks(test, machine, outcome, summaries, vanished=()):
     """The check before the run previews it exactly; the check after it lists
-    what is left; neither changes anything."""
+    what is left, less the entries `vanished`; neither changes anything."""
     check_banner = sm.banner(test.harness.check_exe, b"Check")
     for check, state, summary in ((outcome.before, outcome.laid_out, summaries[0]),
                                   (outcome.after, outcome, summaries[1])):
@@ -556,7 +656,8 @@ def assert_checks(test, machine, outcome, summaries):
                 test.assertTrue(failed, description)
         test.assertEqual(removes, sum(not refused for _, refused in previewed), heading)
         # A verbatim listing does not change with the machine.
-        left = done if verbatim in machine.listings else [(d, f) for d, f in done if f]
+        left = done if verbatim in machine.listings else [
+            (d, f) for d, f in done if f and d not in vanished]
         test.assertEqual([d for d, _ in device_items(after[heading])], [d for d, _ in left],
                          heading)
     heading = b"Listing installed drivers..."
@@ -593,7 +694,7 @@ def assert_checks(test, machine, outcome, summaries):
 
 
 SCENARIOS = ([sample_scenario(), everything_goes_scenario(), cmd_elsewhere_scenario()]
-             + tools_missing_scenarios() + odd_listing_scenarios())
+             + tools_missing_scenarios() + odd_listing_scenarios() + [chosen_names_scenario()])
 
 # devcon hangs on the camera's removal, and a deployment system's time limit
 # kills the tool, whose output goes to a file: the report keeps what it printed.
@@ -654,7 +755,8 @@ class ScenarioTest(unittest.TestCase):
                     self.assertEqual(outcome.devices, scenario.devices)
                 if scenario.drivers is not None:
                     self.assertEqual(outcome.drivers, scenario.drivers)
-                assert_checks(self, scenario.machine, outcome, scenario.check_summaries)
+                assert_checks(self, scenario.machine, outcome, scenario.check_summaries,
+                              scenario.vanished)
 
     # Named to run after test_scenarios: a killed run is the last thing done.
     def test_stopped_during_a_hang_the_report_file_keeps_its_lines(self):

@@ -52,6 +52,11 @@ def dp_delete_call(published):
     return b"devcon\t -f /dp_delete " + published
 
 
+def through_cmd(call, redirection):
+    """cmd's start for a listing command, as the logged cmd has it."""
+    return b"cmd\t /C " + call.replace(b"\t", b" ", 1) + redirection
+
+
 def device_line(instance_id, description):
     """One line of devcon's findall listing."""
     return padded(instance_id) + b": " + description + b"\r\n"
@@ -60,6 +65,12 @@ def device_line(instance_id, description):
 def as_text(value):
     """Names as str; bytes are read as the listing's code page has them."""
     return value.decode("latin-1") if isinstance(value, bytes) else value
+
+
+def devtree_field(text):
+    """An ID or name as nkdevtree's files carry it: control characters, the
+    tab and line feed among them, and '%' as "%XX"."""
+    return re.sub(r"[\x00-\x1f%]", lambda m: "%%%02X" % ord(m.group()), text)
 
 
 @dataclasses.dataclass
@@ -80,9 +91,11 @@ class Device:
         instance_id = as_text(self.instance_id)
         hardware_ids = (self.hardware_ids if self.hardware_ids is not None
                         else [instance_id.rpartition("\\")[0]])
-        fields = [instance_id, "|".join(map(as_text, hardware_ids)),
-                  "|".join(map(as_text, self.compatible_ids)),
-                  as_text(self.description or ""), as_text(self.friendly_name or "")]
+        fields = [devtree_field(instance_id),
+                  "|".join(devtree_field(as_text(i)) for i in hardware_ids),
+                  "|".join(devtree_field(as_text(i)) for i in self.compatible_ids),
+                  devtree_field(as_text(self.description or "")),
+                  devtree_field(as_text(self.friendly_name or ""))]
         return "\t".join(fields) + "\n"
 
 
@@ -104,11 +117,14 @@ class Machine:
         None leaves the key out.
     driver_files: names of files in %WINDIR%\\system32\\drivers.
     hidden_system_files: those of them that are hidden system files.
+    driver_folders: folders there, {name: names of the files in each}.
     cwd_files: files already in the run's directory, {name: bytes}.
     cmd_elsewhere: cmd works in %SystemRoot%, as when started from a network
         directory: under Wine through a cmd.exe in the run's directory, on
         Windows by running from the directory's administrative share. devcon
         and dism are then on the PATH.
+    cmd_logged: cmd's own starts are logged too, through a stand-in in the
+        run's directory that hands each to the system's cmd there.
     """
 
     devices: list = dataclasses.field(default_factory=list)
@@ -119,8 +135,10 @@ class Machine:
     registry64: dict = None
     driver_files: list = dataclasses.field(default_factory=list)
     hidden_system_files: list = dataclasses.field(default_factory=list)
+    driver_folders: dict = dataclasses.field(default_factory=dict)
     cwd_files: dict = dataclasses.field(default_factory=dict)
     cmd_elsewhere: bool = False
+    cmd_logged: bool = False
     devcon: bool = True
     dism: bool = True
 
@@ -132,7 +150,9 @@ class Outcome:
     calls: list  # b"<program>\t<parameter text>", in order
     registry32: dict
     registry64: dict
-    driver_files: list  # files in the drivers directory that were not there before
+    # Files in the drivers directory that were not there before; a folder as
+    # "name\\", followed by its files as "name\\file".
+    driver_files: list
     listings: dict  # listing file name -> bytes, None when absent
     devices: list  # the laid-out instance IDs still in the device tree, in the machine's order
     drivers: list  # published names still present
@@ -360,6 +380,9 @@ class Harness:
         self.standins = {"devcon.exe": os.path.abspath(devcon or os.environ["NK_DEVCON"]),
                          "dism.exe": os.path.abspath(dism or os.environ["NK_DISM"])}
         self.devtree = os.path.abspath(devtree or os.environ["NK_DEVTREE"])
+        # Built beside the devcon stand-in.
+        self.cmd_logged = os.path.join(os.path.dirname(self.standins["devcon.exe"]),
+                                       "cmd_logged.exe")
         self.host = Host()
         self.scratch = tempfile.TemporaryDirectory(prefix="nk-e2e-")
         self.runs = 0
@@ -423,11 +446,14 @@ class Harness:
         self.elsewhere_listings = []
         if self.laid_out_devices:
             self._devtree("remove", self._devtree_file(
-                "remove.txt", (i + "\n" for i in self.laid_out_devices)))
+                "remove.txt", (devtree_field(i) + "\n" for i in self.laid_out_devices)))
             self.laid_out_devices = []
         for name in self.laid_out_files:
-            if os.path.lexists(os.path.join(self.drivers_dir, name)):
-                os.remove(os.path.join(self.drivers_dir, name))
+            path = os.path.join(self.drivers_dir, name)
+            if os.path.isdir(path) and not os.path.islink(path):
+                shutil.rmtree(path)
+            elif os.path.lexists(path):
+                os.remove(path)
         self.laid_out_files = []
         self._record()
         if self.laid_out_views:
@@ -469,21 +495,30 @@ class Harness:
         for name, source in self.standins.items():
             if machine.devcon if name == "devcon.exe" else machine.dism:
                 shutil.copyfile(source, os.path.join(standins, name))
+        if machine.cmd_logged:
+            if machine.cmd_elsewhere:
+                raise ValueError("one cmd stand-in at a time")
+            shutil.copyfile(self.cmd_logged, os.path.join(cwd, "cmd.exe"))
         for name, data in machine.cwd_files.items():
             with open(os.path.join(cwd, name), "wb") as out:
                 out.write(data)
 
-        for name in machine.driver_files:
+        for name in machine.driver_files + list(machine.driver_folders):
             if os.path.lexists(os.path.join(self.drivers_dir, name)):
                 raise RuntimeError(f"{os.path.join(self.drivers_dir, name)} is the machine's "
                                    "own: not laying a file out over it")
-        self.laid_out_files = list(machine.driver_files)
+        self.laid_out_files = machine.driver_files + list(machine.driver_folders)
         # Recorded first, so that an interrupted run's nodes go the next time.
         self.laid_out_devices = [as_text(d.instance_id) for d in machine.devices]
         self._record()
         for name in machine.driver_files:
             with open(os.path.join(self.drivers_dir, name), "wb") as out:
                 out.write(b"MZ")
+        for name, inside in machine.driver_folders.items():
+            os.makedirs(os.path.join(self.drivers_dir, name))
+            for inner in inside:
+                with open(os.path.join(self.drivers_dir, name, inner), "wb") as out:
+                    out.write(b"MZ")
         for name in machine.hidden_system_files:
             self.host.run(["attrib", "+H", "+S", self.host.windows_path(
                 os.path.join(self.drivers_dir, name))], check=True)
@@ -551,12 +586,22 @@ class Harness:
             **dict(dict(stdout=b"", exit_code=None, calls=[]), **run),
             registry32=registry32,
             registry64=registry64,
-            driver_files=sorted(left - self.driver_files_before),
+            driver_files=self._driver_entries(left - self.driver_files_before),
             listings={name: read(os.path.join(cwd, name)) for name in LISTING_FILES},
             devices=self.devices_left(machine),
             drivers=[line.split(b"\t")[0]
                      for line in read(os.path.join(sim, "drivers.txt")).splitlines()],
         )
+
+    def _driver_entries(self, names):
+        entries = []
+        for name in names:
+            path = os.path.join(self.drivers_dir, name)
+            if os.path.isdir(path) and not os.path.islink(path):
+                entries += [name + "\\"] + [name + "\\" + inner for inner in os.listdir(path)]
+            else:
+                entries.append(name)
+        return sorted(entries)
 
     def _run_once(self, machine, run_dir, exe, args=()):
         sim = os.path.join(run_dir, "machine")
