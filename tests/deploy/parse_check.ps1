@@ -1,5 +1,6 @@
 # Parses every PowerShell script of the repository with PowerShell's own parser: each .ps1
 # file, each PowerShell step of the CI workflows, and each ```powershell block of README.md.
+# Also fails on what workflow_steps.py finds wrong with the shape of the Windows CI jobs.
 # Fails on any parse error, on syntax that Windows PowerShell 5.1 lacks (what fleets run),
 # and on non-ASCII bytes in a .ps1 file (5.1 reads a file without a byte-order mark as ANSI).
 # Exit code 0 when all is well, 1 otherwise; the last line sums it up.
@@ -83,10 +84,13 @@ foreach ($block in @(Get-ReadmeBlock ([System.IO.File]::ReadAllText($readme)))) 
 $workflows = @(Get-ChildItem -LiteralPath (Join-Path $Root '.github/workflows') -Filter '*.yml' | ForEach-Object { $_.FullName })
 $json = & $Python (Join-Path $PSScriptRoot 'workflow_steps.py') @workflows
 if ($LASTEXITCODE -ne 0) { throw "$Python could not read the workflows (it needs PyYAML)" }
-foreach ($step in @(($json -join "`n") | ConvertFrom-Json)) {
+$workflow = ($json -join "`n") | ConvertFrom-Json
+foreach ($step in @($workflow.steps)) {
     $counts.Steps++
     foreach ($p in @(Get-SyntaxProblem $step.script)) { $problems.Add("$($step.where): $p") }
 }
+# The Windows jobs' shape: see workflow_steps.py.
+foreach ($p in @($workflow.problems)) { $problems.Add($p) }
 
 foreach ($p in $problems) { Write-Output $p }
 $what = "$($counts.Files) .ps1 files, $($counts.Blocks) README blocks, $($counts.Steps) workflow steps"
@@ -94,5 +98,5 @@ if ($problems.Count) {
     Write-Output "parse check: $($problems.Count) problem(s) in $what"
     exit 1
 }
-Write-Output "parse check: $what parse as Windows PowerShell 5.1"
+Write-Output "parse check: $what parse as Windows PowerShell 5.1, and the Windows CI jobs hold their shape"
 exit 0

@@ -1,10 +1,13 @@
 # Runs the Pester suite of tests/deploy; the same under PowerShell 7 on Debian and under
-# Windows PowerShell 5.1 in CI. -Pester names Pester.psd1 when it is not an installed module.
+# Windows PowerShell 5.1 in CI. -Pester names a Pester.psd1 by its path, to load that version
+# and no other.
 # Exit code 0 only when tests ran and none failed.
 param([string]$Pester = 'Pester')
 Set-StrictMode -Version Latest
 $ErrorActionPreference = 'Stop'
-Import-Module $Pester -MinimumVersion 5.7.1
+$module = Import-Module $Pester -MinimumVersion 5.7.1 -PassThru
+# Say which Pester runs the suite: a machine may hold several.
+Write-Output "Pester $($module.Version) from $($module.ModuleBase)"
 $config = New-PesterConfiguration
 $config.Run.Path = $PSScriptRoot
 $config.Run.PassThru = $true

@@ -9,10 +9,14 @@ import dataclasses
 import fnmatch
 import os
 import re
+import subprocess
 import sys
+import tempfile
 import unittest
+from unittest import mock
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
 import sample_machine as sample  # noqa: E402
 import simulated_machine as sm  # noqa: E402
 from simulated_machine import (FINDALL_AUDIO, FINDALL_BRAND, FINDALL_DEVICES,  # noqa: E402
@@ -26,6 +30,8 @@ LAUNCH_FAILURE = b"\t \t Failed to launch process Error Code %d: %s\r\n\n" % (
     sm.Host.LAUNCH_FAILURE[0], sm.Host.LAUNCH_FAILURE[1].encode())
 
 NO_DEVICES = b"No matching devices found.\r\n"
+
+INSTALL_SCRIPT = os.path.join(HERE, "..", "..", "deploy", "Install-NakoraCleanup.ps1")
 
 
 def report(text):
@@ -720,9 +726,7 @@ class ScenarioTest(unittest.TestCase):
     # checks, cleans up, checks again, and keeps the reports of the run.
     @unittest.skipUnless(os.name == "nt", "Windows PowerShell is there on Windows only")
     def test_install_script_on_the_sample_machine(self):
-        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "deploy",
-                              "Install-NakoraCleanup.ps1")
-        result, logs = self.harness.run_install(sample.machine(), script)
+        result, logs = self.harness.run_install(sample.machine(), INSTALL_SCRIPT)
         self.assertEqual(result.returncode, 3010, result.stdout)
         self.assertEqual(result.stdout.splitlines()[-1],
                          b"Nakora driver stack: 1 package left (restart, then run again)")
@@ -731,6 +735,39 @@ class ScenarioTest(unittest.TestCase):
         self.assertEqual(len(runs), 1, runs)
         self.assertEqual(sm.read(os.path.join(runs[0], "cleanup.txt")),
                          self.banner + sample_scenario().report)
+
+    # Started from PowerShell 7, as the workflow's steps are, Windows PowerShell
+    # would inherit PowerShell 7's module folders.
+    def test_install_script_gets_windows_powershells_own_module_folders(self):
+        inherited = ("C:\\Users\\runner\\Documents\\PowerShell\\Modules;"
+                     "C:\\Program Files\\PowerShell\\7\\Modules")
+        with tempfile.TemporaryDirectory() as run_dir, \
+                mock.patch.dict(os.environ, {"PSModulePath": inherited}):
+            os.makedirs(os.path.join(run_dir, "path"))
+            command, env, _ = self.harness.install_command(run_dir, INSTALL_SCRIPT)
+        powershell = next(arg for arg in command if arg.endswith("powershell.exe"))
+        self.assertEqual([name for name in env if name.upper() == "PSMODULEPATH"], ["PSModulePath"])
+        self.assertEqual(env["PSModulePath"].split(";"), [
+            self.harness.host.windows_path(folder) for folder in (
+                os.path.join(self.harness.host.program_files, "WindowsPowerShell", "Modules"),
+                os.path.join(os.path.dirname(powershell), "Modules"))])
+
+    # The cmd-elsewhere scenario's share, out of reach: a run that skips it
+    # passes, unless the setting CI makes turns the skip into a failure.
+    def test_an_unreachable_share_skips_or_fails_as_set(self):
+        code = ("import unittest, simulated_machine as sm\n"
+                "class Elsewhere(unittest.TestCase):\n"
+                "    def test(self):\n"
+                "        sm.WindowsHost.work_elsewhere('no such directory')\n"
+                "unittest.main()\n")
+        for setting, exit_code, said in (("", 0, b"OK (skipped=1)"),
+                                         ("1", 1, b"skipped where no test may skip")):
+            with self.subTest(NK_E2E_NO_SKIP=setting):
+                run = subprocess.run([sys.executable, "-c", code], cwd=HERE,
+                                     env=dict(os.environ, NK_E2E_NO_SKIP=setting),
+                                     stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+                self.assertEqual(run.returncode, exit_code, run.stderr)
+                self.assertIn(said, run.stderr)
 
     def test_scenarios(self):
         for scenario in SCENARIOS:
