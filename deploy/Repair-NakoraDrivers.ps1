@@ -65,7 +65,9 @@ function Get-FolderAccessProblem([string]$Path) {
     return $null
 }
 
-function Test-Wow64 { [Environment]::Is64BitOperatingSystem -and -not [Environment]::Is64BitProcess }
+function Test-Wow64 {
+    [Environment]::Is64BitOperatingSystem -and -not [Environment]::Is64BitProcess -and [bool]$PSCommandPath
+}
 
 function Start-Native64([string[]]$Arguments) {
     & "$env:SystemRoot\Sysnative\WindowsPowerShell\v1.0\powershell.exe" -NoProfile -NonInteractive `
@@ -85,7 +87,8 @@ function Get-ItemProblem([string]$Path, [string]$Level = 'Folder') {
         if ($Level -eq 'Logs' -and $item.PSIsContainer) { $ours = $item.Name -match $RunName }
         if ($Level -eq 'Logs' -and -not $item.PSIsContainer) { $ours = $item.Name -match '\.txt(\.stderr)?$' }
         if (-not $ours) { return "$Path holds $($item.Name), which the kit did not put there" }
-        $owner = Get-OwnerSid $item.FullName
+        $owner = 'someone who denies reading its rights'
+        try { $owner = Get-OwnerSid $item.FullName } catch { $owner = 'someone who denies reading its rights' }
         if ($owner -ne $Admins -and $owner -ne $System) { return "$($item.FullName) is owned by $owner" }
         if ($item.PSIsContainer) {
             $next = 'Run'
@@ -111,7 +114,13 @@ function Get-DevconRecordProblem([string]$Path) {
 function Enter-RunLock([double]$Minutes) {
     # One run at a time on the machine: runs share the folder, its listings and its logs. Waits
     # a minute at most, or the time limit when that is shorter.
-    $lock = New-Object System.Threading.Mutex($false, 'Global\NakoraCleanup')
+    try {
+        $lock = New-Object System.Threading.Mutex($false, 'Global\NakoraCleanup')
+    } catch {
+        # Held by a run of another account, whose default rights on it keep others out.
+        if ($_.Exception.GetBaseException() -is [System.UnauthorizedAccessException]) { return $null }
+        throw
+    }
     try {
         $held = $lock.WaitOne([int]([Math]::Min(60, $Minutes * 60) * 1000))
     } catch [System.Threading.AbandonedMutexException] {
@@ -142,7 +151,7 @@ function Get-RelaunchArgument($Bound) {
 }
 # The kit's folder ends here.
 
-# Windows-only, replaced in the tests.
+# Replaced in the tests, which run this script in their own process.
 function Write-Failure([string]$Line) {
     [Console]::Error.WriteLine($Line)
 }
