@@ -52,59 +52,54 @@ Describe 'Test-NakoraDrivers.ps1' {
     }
 
     It 'not <Missing>, for <For>: never clean' -ForEach @(
-        foreach ($missing in 'NakoraCleanup', 'CheckNakoraDrivers.exe', 'devcon.exe', 'admin-only', 'in time',
-            'owned by Administrators', 'the kit alone', 'free of links', 'the devcon.exe recorded') {
-            foreach ($for in 'Remediations', 'Win32App', 'ConfigMgrApplication', 'ConfigMgrSetting') {
-                @{ Missing = $missing; For = $for }
-            }
+        $cases = @(
+            @{ Missing = 'NakoraCleanup'; Line = 'NakoraCleanup is missing'; Arrange = {
+                    Copy-Item (Join-Path $folder 'Test-NakoraDrivers.ps1') $dir
+                    Remove-Item $folder -Recurse
+                    $script = Join-Path $dir 'Test-NakoraDrivers.ps1'
+                } }
+            @{ Missing = 'CheckNakoraDrivers.exe'; Line = 'CheckNakoraDrivers.exe is missing'
+                Arrange = { Remove-Item (Join-Path $folder 'CheckNakoraDrivers.exe') } }
+            @{ Missing = 'devcon.exe'; Line = 'devcon.exe is missing'; Arrange = { Remove-Item (Join-Path $folder 'devcon.exe') } }
+            # A folder that others could write to, made before the kit was staged.
+            @{ Missing = 'admin-only'; Line = 'is not admin-only'; Arrange = { Mock Get-FolderAccessProblem { 'its owner is S-1-5-21-1' } } }
+            # A check that hangs, as on a devcon that never returns, is stopped.
+            @{ Missing = 'in time'; Line = 'the check ran past 0.01 minutes'; Arrange = {
+                    Set-Plan 'CheckNakoraDrivers' '0 60 Nakora driver stack: none left'
+                    $minutes = 0.01
+                    $calls = 1
+                } }
+            # The owner of a planted devcon.exe could rewrite its rights whenever it liked.
+            @{ Missing = 'owned by Administrators'; Line = 'devcon.exe is owned by S-1-5-21-1'; Arrange = {
+                    Mock Get-OwnerSid { if ($Path -like '*devcon.exe') { 'S-1-5-21-1' } else { 'S-1-5-32-544' } }
+                } }
+            @{ Missing = 'the kit alone'; Line = 'holds cmd.exe, which the kit did not put there'
+                Arrange = { Set-Content (Join-Path $folder 'cmd.exe') 'planted' } }
+            @{ Missing = 'free of links'; Line = 'detection.txt is a link or junction'; Arrange = {
+                    $null = New-Item -ItemType Directory -Path (Join-Path $folder 'Logs')
+                    $null = New-Item -ItemType SymbolicLink -Path (Join-Path $folder 'Logs/detection.txt') -Target (Join-Path $dir 'elsewhere.txt')
+                } }
+            @{ Missing = 'the devcon.exe recorded'; Line = 'devcon.exe does not match devcon.sha256'
+                Arrange = { Add-Content (Join-Path $folder 'devcon.exe') 'swapped' } }
+        )
+        foreach ($case in $cases) {
+            foreach ($for in 'Remediations', 'Win32App', 'ConfigMgrApplication', 'ConfigMgrSetting') { $case + @{ For = $for } }
         }
     ) {
         Set-Plan 'CheckNakoraDrivers' '0 0 Nakora driver stack: none left'
         $calls = 0
-        if ($Missing -eq 'in time') {
-            # A check that hangs, as on a devcon that never returns, is stopped.
-            Set-Plan 'CheckNakoraDrivers' '0 60 Nakora driver stack: none left'
-            $result = Invoke-Detection $For 0.01
-            $Missing = 'ran past 0.01 minutes'
-            $calls = 1
-        } elseif ($Missing -eq 'admin-only') {
-            # A folder that others could write to, made before the kit was staged.
-            Mock Get-FolderAccessProblem { 'its owner is S-1-5-21-1' }
-            $result = Invoke-Detection $For
-        } elseif ($Missing -eq 'owned by Administrators') {
-            # The owner of a planted devcon.exe could rewrite its rights whenever it liked.
-            Mock Get-OwnerSid { if ($Path -like '*devcon.exe') { 'S-1-5-21-1' } else { 'S-1-5-32-544' } }
-            $result = Invoke-Detection $For
-            $Missing = 'devcon.exe is owned by S-1-5-21-1'
-        } elseif ($Missing -eq 'the kit alone') {
-            Set-Content (Join-Path $folder 'cmd.exe') 'planted'
-            $result = Invoke-Detection $For
-            $Missing = 'holds cmd.exe, which the kit did not put there'
-        } elseif ($Missing -eq 'free of links') {
-            $null = New-Item -ItemType Directory -Path (Join-Path $folder 'Logs')
-            $null = New-Item -ItemType SymbolicLink -Path (Join-Path $folder 'Logs/detection.txt') -Target (Join-Path $dir 'elsewhere.txt')
-            $result = Invoke-Detection $For
-            $Missing = 'detection.txt is a link or junction'
-        } elseif ($Missing -eq 'the devcon.exe recorded') {
-            Add-Content (Join-Path $folder 'devcon.exe') 'swapped'
-            $result = Invoke-Detection $For
-            $Missing = 'devcon.exe does not match devcon.sha256'
-        } elseif ($Missing -eq 'NakoraCleanup') {
-            Copy-Item (Join-Path $folder 'Test-NakoraDrivers.ps1') $dir
-            Remove-Item $folder -Recurse
-            $output = @(& (Join-Path $dir 'Test-NakoraDrivers.ps1') -Folder $folder -For $For)
-            $result = @{ Code = $LASTEXITCODE; Output = $output }
-        } else {
-            Remove-Item (Join-Path $folder $Missing)
-            $result = Invoke-Detection $For
-        }
+        $minutes = 1
+        $script = Join-Path $folder 'Test-NakoraDrivers.ps1'
+        . $Arrange
+        $output = @(& $script -Folder $folder -For $For -TimeoutMinutes $minutes)
+        $result = @{ Code = $LASTEXITCODE; Output = $output }
         if ($For -eq 'ConfigMgrApplication') {
             $result.Code | Should -Be 0
             $result.Output.Count | Should -Be 0
         } else {
             $result.Code | Should -Be ([int]($For -ne 'ConfigMgrSetting'))
             $result.Output.Count | Should -Be 1
-            $result.Output[0] | Should -BeLike "Nakora driver stack: could not check (*$Missing*"
+            $result.Output[0] | Should -BeLike "Nakora driver stack: could not check (*$Line*"
         }
         Get-CallCount 'CheckNakoraDrivers' | Should -Be $calls
     }
