@@ -226,7 +226,7 @@ function Reset-FolderAccess([string]$Path) {
 }
 
 function Grant-Takeover([string]$Path) {
-    # Someone else's file, link or folder: Administrators take it, whatever its rights say.
+    # Someone else's file or folder: Administrators take it, whatever its rights say.
     $null = & takeown.exe /F $Path /A
     if ($LASTEXITCODE -ne 0) { throw "takeown failed with exit code $LASTEXITCODE" }
     Invoke-Icacls @($Path, '/reset', '/L', '/Q')
@@ -382,7 +382,8 @@ try {
         if ($squat) {
             # Nobody but an administrator may decide whether the cleanup runs.
             $aside = "$Folder.squatted-$(Get-Date -Format 'yyyyMMdd-HHmmss')"
-            Grant-Takeover $Folder
+            # A link is moved as it is: taking it over could take over what it points to.
+            if ($squat -notlike 'a link*') { Grant-Takeover $Folder }
             Move-Item -LiteralPath $Folder -Destination $aside
             Write-Output "Moved $Folder aside to $aside`: $squat"
         } else {

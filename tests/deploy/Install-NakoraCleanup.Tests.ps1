@@ -138,6 +138,10 @@ Describe 'Install-NakoraCleanup.ps1' {
                     Mock Get-OwnerSid { if ((Split-Path $Path -Leaf) -eq 'NakoraCleanup') { 'S-1-5-21-1' } else { 'S-1-5-32-544' } }
                 } }
             @{ Case = 'a file a user made'; Made = 'moved aside'; Arrange = { Set-Content $folder 'squatted' } }
+            @{ Case = 'a link a user made'; Made = 'moved aside'; Arrange = {
+                    $null = New-Item -ItemType Directory -Path (Join-Path $dir 'elsewhere')
+                    $null = New-Item -ItemType SymbolicLink -Path $folder -Target (Join-Path $dir 'elsewhere')
+                } }
         ) {
             . $Arrange
             $result = Invoke-Install -Check '0 0 Nakora driver stack: none left' -With @{ StageOnly = $true }
@@ -145,7 +149,7 @@ Describe 'Install-NakoraCleanup.ps1' {
             $full = [System.IO.Path]::GetFullPath($folder)
             Should -Invoke New-AdminFolder -Times ([int]($Made -ne 'taken over')) -Exactly -ParameterFilter { $Path -eq $full }
             Should -Invoke Reset-FolderAccess -Times ([int]($Made -eq 'taken over')) -Exactly -ParameterFilter { $Path -eq $full }
-            Should -Invoke Grant-Takeover -Times ([int]($Made -eq 'moved aside')) -Exactly -ParameterFilter { $Path -eq $full }
+            Should -Invoke Grant-Takeover -Times ([int]($Made -eq 'moved aside' -and $Case -notlike 'a link*')) -Exactly -ParameterFilter { $Path -eq $full }
             @(Get-Item "$folder.squatted-*").Count | Should -Be ([int]($Made -eq 'moved aside'))
             foreach ($name in 'CleanupNakoraDrivers.exe', 'CheckNakoraDrivers.exe', 'devcon.exe', 'SHA256SUMS', 'Test-NakoraDrivers.ps1') {
                 (Get-FileHash (Join-Path $folder $name)).Hash | Should -Be (Get-FileHash (Join-Path $kit $name)).Hash
