@@ -39,7 +39,8 @@
 #     Microsoft's pages give none. Default 30 (this file, Detect-Win32App.ps1).
 #   Configuration Manager: the client setting Compliance Settings, Script Execution Timeout,
 #     60 seconds by default and 600 at most (https://learn.microsoft.com/mem/configmgr/core/clients/deploy/about-client-settings),
-#     for configuration item scripts and, by the same client, application detection scripts.
+#     for configuration item scripts; Microsoft does not say so of application detection
+#     scripts, which the kit holds to it all the same.
 #     Default 8 (Detect-ConfigMgrApplication.ps1, Detect-ConfigMgrSetting.ps1), within 600
 #     seconds with the wait; set the client setting to 600.
 [CmdletBinding()]
