@@ -42,6 +42,8 @@ Describe 'Install-NakoraCleanup.ps1' {
         Mock Get-LastBootTime { [DateTime]::UtcNow.AddHours(-1) }
         # Windows kills the tree with taskkill; here the stand-in alone will do.
         if ($OnUnix) { Mock Stop-ToolTree { Stop-Process -Id $Id -Force } }
+        # Each run must set it for the tools, whatever an earlier one left in this process.
+        Remove-Item Env:NoDefaultCurrentDirectoryInExePath -ErrorAction SilentlyContinue
     }
 
     Context 'maps the check to its exit code' {
@@ -69,8 +71,10 @@ Describe 'Install-NakoraCleanup.ps1' {
             $result.Code | Should -Be $Code
             $result.Last | Should -BeLike $Last
             Get-CallCount 'CleanupNakoraDrivers' | Should -Be $Cleanups
-            # Both run in the admin-only folder, where they find devcon.
+            # Both run in the admin-only folder, where they find devcon first in the search path, and the
+            # current directory is not searched.
             Get-Content (Join-Path $env:NK_PLAN_DIR 'CheckNakoraDrivers.calls') | Select-Object -Unique | Should -Be ((Get-Item $folder).FullName)
+            Get-Content (Join-Path $env:NK_PLAN_DIR 'CheckNakoraDrivers.env') | Should -Be "1|$((Get-Item $folder).FullName)"
         }
     }
 

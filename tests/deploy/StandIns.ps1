@@ -1,7 +1,8 @@
 # Stand-ins for the kit's executables, dot-sourced by the deploy tests.
 #
 # Each run of a stand-in appends its current directory to $env:NK_PLAN_DIR/<name>.calls and
-# its process id to <name>.pid, takes the matching line of <name>.plan ("<exit code> <seconds
+# its process id to <name>.pid, its NoDefaultCurrentDirectoryInExePath and first PATH entry to
+# <name>.env ("<value>|<entry>"), takes the matching line of <name>.plan ("<exit code> <seconds
 # to sleep> <summary>"; the last line repeats), writes the listings its real program would
 # (unless <name>.quiet exists), prints the summary, sleeps and exits with the code. On Linux
 # a stand-in is a shell script, which PowerShell runs by path whatever its name; on Windows
@@ -15,6 +16,7 @@ $script:StandInShell = @'
 name=$(basename "$0" .exe)
 pwd >> "$NK_PLAN_DIR/$name.calls"
 echo $$ > "$NK_PLAN_DIR/$name.pid"
+echo "${NoDefaultCurrentDirectoryInExePath-}|${PATH%%:*}" > "$NK_PLAN_DIR/$name.env"
 n=$(wc -l < "$NK_PLAN_DIR/$name.calls")
 line=$(sed -n "${n}p" "$NK_PLAN_DIR/$name.plan")
 [ -n "$line" ] || line=$(tail -n 1 "$NK_PLAN_DIR/$name.plan")
@@ -41,6 +43,8 @@ public static class StandIn {
         string calls = Path.Combine(dir, name + ".calls");
         File.AppendAllText(calls, Environment.CurrentDirectory + "\n");
         File.WriteAllText(Path.Combine(dir, name + ".pid"), System.Diagnostics.Process.GetCurrentProcess().Id + "\n");
+        File.WriteAllText(Path.Combine(dir, name + ".env"), Environment.GetEnvironmentVariable("NoDefaultCurrentDirectoryInExePath") + "|" +
+            Environment.GetEnvironmentVariable("PATH").Split(Path.PathSeparator)[0] + "\n");
         string[] plan = File.ReadAllLines(Path.Combine(dir, name + ".plan"));
         int n = File.ReadAllLines(calls).Length;
         string[] parts = plan[Math.Min(n, plan.Length) - 1].Split(new char[] { ' ' }, 3);

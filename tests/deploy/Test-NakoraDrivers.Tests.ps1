@@ -28,6 +28,7 @@ Describe 'Test-NakoraDrivers.ps1' {
         Mock Get-OwnerSid { 'S-1-5-32-544' }
         # Windows kills the tree with taskkill; here the stand-in alone will do.
         if ([System.Environment]::OSVersion.Platform -eq [System.PlatformID]::Unix) { Mock Stop-ToolTree { Stop-Process -Id $Id -Force } }
+        Remove-Item Env:NoDefaultCurrentDirectoryInExePath -ErrorAction SilentlyContinue
     }
 
     # For each system, by the check's code 0, 1, 2 and 99: the exit code and the lines written.
@@ -47,8 +48,10 @@ Describe 'Test-NakoraDrivers.ps1' {
             if ($check -eq 99) { $expected = 'Nakora driver stack: could not check (CheckNakoraDrivers.exe exit code 99)' }
             if ($Lines[$index]) { $result.Output[0] | Should -Be $expected }
         }
-        # Run in the staged folder, where it finds devcon.
+        # Run in the staged folder, where it finds devcon first in the search path, and the current
+        # directory is not searched.
         Get-Content (Join-Path $env:NK_PLAN_DIR 'CheckNakoraDrivers.calls') | Select-Object -Unique | Should -Be ((Get-Item $folder).FullName)
+        Get-Content (Join-Path $env:NK_PLAN_DIR 'CheckNakoraDrivers.env') | Should -Be "1|$((Get-Item $folder).FullName)"
     }
 
     It 'not <Missing>, for <For>: never clean' -ForEach @(
