@@ -678,13 +678,15 @@ class ScenarioTest(unittest.TestCase):
                          self.banner + sample_scenario().report)
 
     # Two runs at once: the second finds the first holding the machine-wide lock, and says so
-    # instead of acting. The first waits in the cleanup, on devcon, until the second is done.
+    # instead of acting. The first waits in the cleanup, on devcon, until the second is done;
+    # its driver file makes the check say 1, so that the cleanup runs.
     @unittest.skipUnless(os.name == "nt", "Windows PowerShell is there on Windows only")
     def test_install_script_twice_at_once(self):
         sim = os.path.join(self.harness.scratch.name, f"run{self.harness.runs + 1}", "machine")
+        machine = dataclasses.replace(HANGING_DEVCON, driver_files=["NkCommon.sys"])
         first = {}
         thread = threading.Thread(target=lambda: first.update(
-            result=self.harness.run_install(HANGING_DEVCON, INSTALL_SCRIPT)[0]))
+            result=self.harness.run_install(machine, INSTALL_SCRIPT)[0]))
         thread.start()
         try:
             deadline = time.monotonic() + sm.RUN_TIMEOUT
