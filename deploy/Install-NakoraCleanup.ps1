@@ -15,8 +15,8 @@
 # admin-only: a new one is created with its final rights (owner Administrators; System and
 # Administrators full control, Users read and execute, nothing inherited); an existing one is
 # locked first, then everything in it taken over; one that someone else made (a file, a link,
-# or a folder owned by anyone but Administrators or System) is taken over and moved aside as
-# <name>.squatted-<time>. It refuses a folder holding anything the kit did not put there, owned
+# or a folder owned by anyone but Administrators or System) is taken over (a link only moved)
+# and moved aside as <name>.squatted-<time>. It refuses a folder holding anything the kit did not put there, owned
 # by anyone else, or a link. Each kit file is deleted and copied afresh; both executables must
 # match SHA256SUMS, and devcon.exe must carry a valid signature of Microsoft Corporation or match
 # -DevconSha256 (for an organisation that signs it itself); its hash goes to devcon.sha256, which
