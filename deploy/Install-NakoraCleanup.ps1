@@ -2,19 +2,36 @@
 #
 # The install command of an Intune Win32 app, the program of a Configuration Manager
 # application, a hand run, and the run behind Repair-NakoraDrivers.ps1 and the Ansible
-# playbook. Run it as System in Windows PowerShell 5.1:
+# playbook. Run it as System:
 #   powershell.exe -NoProfile -ExecutionPolicy Bypass -File .\Install-NakoraCleanup.ps1
+# Started as a 32-bit process on 64-bit Windows (as Intune starts an install command), it
+# runs itself again in the 64-bit Windows PowerShell and returns that run's exit code.
 #
 # Beside this script (the release zip's files flattened into one folder, plus your own
 # devcon.exe from your WDK): CleanupNakoraDrivers.exe, CheckNakoraDrivers.exe, devcon.exe,
 # SHA256SUMS, Install-NakoraCleanup.ps1, Test-NakoraDrivers.ps1, Repair-NakoraDrivers.ps1.
 #
-# It makes -Folder admin-only (owner Administrators; System and Administrators full control,
-# Users read and execute, nothing inherited), refusing it if anything else is inside; copies
-# the kit there; checks both executables against SHA256SUMS; runs the check, and the cleanup
-# (within -TimeoutMinutes) only when the check finds some of the stack, then the check again.
-# Reports go to Logs\<yyyyMMdd-HHmmss>\ (the newest -KeepRuns runs are kept), the exit code
-# to Logs\last-result.txt. -StageOnly prepares the folder and the files and runs nothing.
+# -Folder (default %ProgramFiles%\NakoraCleanup, where users cannot create anything) is made
+# admin-only: a new one is created with its final rights (owner Administrators; System and
+# Administrators full control, Users read and execute, nothing inherited); an existing one is
+# locked first, then everything in it taken over; one that someone else made (a file, a link,
+# or a folder owned by anyone but Administrators or System) is taken over (a link only moved)
+# and moved aside as <name>.squatted-<time>. It refuses a folder holding anything the kit did not put there, owned
+# by anyone else, or a link. Each kit file is deleted and copied afresh; both executables must
+# match SHA256SUMS, and devcon.exe must carry a valid signature of Microsoft Corporation or match
+# -DevconSha256 (for an organisation that signs it itself); its hash goes to devcon.sha256, which
+# the detection and the remediation check. Then it runs the check, and the cleanup only when the
+# check finds some of the stack, then the check again. One run at a time on the machine (the
+# mutex Global\NakoraCleanup, waited for up to a minute). Reports go to Logs\<time>\ (the newest
+# -KeepRuns runs are kept), the exit code to Logs\last-result.txt. -StageOnly prepares the folder
+# and the files and runs nothing.
+#
+# Time limit: -TimeoutMinutes for each of the three runs, so 91 minutes at most with the wait,
+# within the 120 minutes the guide sets as an Intune Win32 app's "installation time required"
+# and a Configuration Manager deployment type's "maximum allowed run time" (both Microsoft's
+# settings: https://learn.microsoft.com/mem/intune/apps/apps-win32-add,
+# https://learn.microsoft.com/mem/configmgr/apps/deploy-use/create-applications). The script
+# stops a tool past its limit itself: an agent that kills PowerShell leaves the tools running.
 #
 # Exit codes:
 #   0     none of Nakora's driver stack is left (or, with -StageOnly, staged)
@@ -22,41 +39,37 @@
 #         the default return codes of an Intune Win32 app and of a Configuration Manager
 #         deployment type: https://learn.microsoft.com/mem/intune/apps/apps-win32-add,
 #         https://learn.microsoft.com/powershell/module/configurationmanager/set-cmdeploymenttypereturncode)
-#   1     could not check, refused the folder, devcon.exe missing, hash mismatch, or the
-#         cleanup ran past its time limit
+#   1     could not check, another run is in progress, refused the folder, devcon.exe missing
+#         or unverified, hash mismatch, the cleanup ran past its time limit, or some is still
+#         left after the restart that an earlier 3010 asked for
 # The last line of output always sums up the run.
 [CmdletBinding()]
 param(
-    [string]$Folder = "$env:ProgramData\NakoraCleanup",
+    [string]$Folder = "$(if ($env:ProgramW6432) { $env:ProgramW6432 } else { $env:ProgramFiles })\NakoraCleanup",
     [double]$TimeoutMinutes = 30,
     [int]$KeepRuns = 10,
+    [string]$DevconSha256 = '',
     [switch]$StageOnly
 )
 Set-StrictMode -Version Latest
 $ErrorActionPreference = 'Stop'
 
-$Ours = @('CleanupNakoraDrivers.exe', 'CheckNakoraDrivers.exe')
-$Kit = $Ours + @('devcon.exe', 'SHA256SUMS', 'Install-NakoraCleanup.ps1', 'Test-NakoraDrivers.ps1',
-    'Repair-NakoraDrivers.ps1')
-$CheckListings = @('check-devicelist.txt', 'check-audiodevicelist.txt', 'check-driverlist.txt')
-$CleanupListings = @('devicelist.txt', 'audiodevicelist.txt', 'driverlist.txt')
+# The kit's folder, the lock and the 64-bit relaunch. The same text in Install-NakoraCleanup.ps1,
+# Test-NakoraDrivers.ps1 and Repair-NakoraDrivers.ps1 (the deploy tests hold it so): Intune and
+# Configuration Manager take each script as one file.
 $Admins = 'S-1-5-32-544'
 $System = 'S-1-5-18'
 $Users = 'S-1-5-32-545'
+$Ours = @('CleanupNakoraDrivers.exe', 'CheckNakoraDrivers.exe')
+$Kit = $Ours + @('devcon.exe', 'SHA256SUMS', 'Install-NakoraCleanup.ps1', 'Test-NakoraDrivers.ps1',
+    'Repair-NakoraDrivers.ps1')
+$DevconRecord = 'devcon.sha256'
+$CheckListings = @('check-devicelist.txt', 'check-audiodevicelist.txt', 'check-driverlist.txt')
+$CleanupListings = @('devicelist.txt', 'audiodevicelist.txt', 'driverlist.txt')
+$RunName = '^\d{8}-\d{6}(-\d{7})?$'
 
-# Windows-only steps, each small enough to replace in the tests.
-
-function Reset-FolderAccess([string]$Path) {
-    # Administrators take the folder over, whoever made it first; /L acts on links, never
-    # their targets. The folder's own rights are replaced, everything inside inherits them.
-    foreach ($arguments in @(
-            @($Path, '/setowner', "*$Admins", '/T', '/C', '/L', '/Q'),
-            @($Path, '/reset', '/T', '/C', '/L', '/Q'),
-            @($Path, '/inheritance:r', '/grant:r', "*${System}:(OI)(CI)F", "*${Admins}:(OI)(CI)F",
-                "*${Users}:(OI)(CI)RX", '/L', '/Q'))) {
-        $null = & icacls.exe @arguments
-        if ($LASTEXITCODE -ne 0) { throw "icacls $($arguments[1]) failed with exit code $LASTEXITCODE" }
-    }
+function Get-OwnerSid([string]$Path) {
+    (Get-Acl -LiteralPath $Path).GetOwner([System.Security.Principal.SecurityIdentifier]).Value
 }
 
 function Get-FolderAccessProblem([string]$Path) {
@@ -79,6 +92,153 @@ function Get-FolderAccessProblem([string]$Path) {
     return $null
 }
 
+function Test-Wow64 {
+    [Environment]::Is64BitOperatingSystem -and -not [Environment]::Is64BitProcess -and [bool]$PSCommandPath
+}
+
+function Start-Native64([string[]]$Arguments) {
+    & "$env:SystemRoot\Sysnative\WindowsPowerShell\v1.0\powershell.exe" -NoProfile -NonInteractive `
+        -ExecutionPolicy Bypass -File $PSCommandPath @Arguments
+}
+
+function Get-ItemProblem([string]$Path, [string]$Level = 'Folder') {
+    # Walks the tree without following links. An owner may always rewrite an item's rights, so
+    # only Administrators and System may own one; only the kit's names stand where they count.
+    foreach ($item in @(Get-ChildItem -LiteralPath $Path -Force)) {
+        if ($item.Attributes -band [System.IO.FileAttributes]::ReparsePoint) { return "$($item.FullName) is a link or junction" }
+        $ours = $true
+        if ($Level -eq 'Folder' -and $item.PSIsContainer) { $ours = $item.Name -eq 'Logs' }
+        if ($Level -eq 'Folder' -and -not $item.PSIsContainer) {
+            $ours = ($Kit + $DevconRecord + $CheckListings + $CleanupListings) -contains $item.Name
+        }
+        if ($Level -eq 'Logs' -and $item.PSIsContainer) { $ours = $item.Name -match $RunName }
+        if ($Level -eq 'Logs' -and -not $item.PSIsContainer) { $ours = $item.Name -match '\.txt(\.stderr)?$' }
+        if (-not $ours) { return "$Path holds $($item.Name), which the kit did not put there" }
+        $owner = 'someone who denies reading its rights'
+        try { $owner = Get-OwnerSid $item.FullName } catch { $owner = 'someone who denies reading its rights' }
+        if ($owner -ne $Admins -and $owner -ne $System) { return "$($item.FullName) is owned by $owner" }
+        if ($item.PSIsContainer) {
+            $next = 'Run'
+            if ($Level -eq 'Folder') { $next = 'Logs' }
+            $problem = Get-ItemProblem $item.FullName $next
+            if ($problem) { return $problem }
+        }
+    }
+    return $null
+}
+
+function Get-DevconRecordProblem([string]$Path) {
+    # The install checked devcon.exe's signature, or the administrator's hash, and recorded it.
+    $record = Join-Path $Path $DevconRecord
+    if (-not (Test-Path -LiteralPath $record -PathType Leaf)) { return "$DevconRecord is missing in $Path" }
+    $expected = "$(Get-Content -LiteralPath $record -TotalCount 1)".Trim()
+    if ((Get-FileHash -LiteralPath (Join-Path $Path 'devcon.exe') -Algorithm SHA256).Hash -ne $expected) {
+        return "devcon.exe does not match $DevconRecord"
+    }
+    return $null
+}
+
+function Enter-RunLock([double]$Minutes) {
+    # One run at a time on the machine: runs share the folder, its listings and its logs. Waits
+    # a minute at most, or the time limit when that is shorter.
+    try {
+        $lock = New-Object System.Threading.Mutex($false, 'Global\NakoraCleanup')
+    } catch {
+        # Held by a run of another account, whose default rights on it keep others out.
+        if ($_.Exception.GetBaseException() -is [System.UnauthorizedAccessException]) { return $null }
+        throw
+    }
+    try {
+        $held = $lock.WaitOne([int]([Math]::Min(60, $Minutes * 60) * 1000))
+    } catch [System.Threading.AbandonedMutexException] {
+        $held = $true  # a run that was killed left it
+    }
+    if ($held) { return $lock }
+    $lock.Dispose()
+    return $null
+}
+
+function Exit-RunLock($Lock) {
+    if ($Lock) {
+        $Lock.ReleaseMutex()
+        $Lock.Dispose()
+    }
+}
+
+function Get-RelaunchArgument($Bound) {
+    foreach ($key in $Bound.Keys) {
+        $value = $Bound[$key]
+        if ($value -is [System.Management.Automation.SwitchParameter]) {
+            if ($value.IsPresent) { "-$key" }
+        } else {
+            "-$key"
+            "$value"
+        }
+    }
+}
+# The kit's folder ends here.
+
+# The install's record of its last run, read by Install-NakoraCleanup.ps1 and Test-NakoraDrivers.ps1
+# alike: "exit=<code>" and "time=<UTC, round-trip format>" in Logs\last-result.txt.
+function Get-LastBootTime {
+    (Get-CimInstance -ClassName Win32_OperatingSystem).LastBootUpTime.ToUniversalTime()
+}
+
+function Get-LastResult([string]$LogDir) {
+    # Returns @{ Code; Time }, or $null when there is no whole record.
+    $record = Join-Path $LogDir 'last-result.txt'
+    if (-not (Test-Path -LiteralPath $record -PathType Leaf)) { return $null }
+    $fields = @{}
+    foreach ($line in Get-Content -LiteralPath $record) {
+        if ($line -match '^(\w+)=(.*)$') { $fields[$Matches[1]] = $Matches[2] }
+    }
+    if (-not $fields.ContainsKey('exit') -or -not $fields.ContainsKey('time')) { return $null }
+    $time = [DateTime]::Parse($fields['time'], [Globalization.CultureInfo]::InvariantCulture,
+        [Globalization.DateTimeStyles]::RoundtripKind).ToUniversalTime()
+    return @{ Code = $fields['exit']; Time = $time }
+}
+# The record ends here.
+
+# Windows-only steps, each small enough to replace in the tests.
+
+function New-AdminFolder([string]$Path) {
+    # Created with its final rights, so that nothing inherited ever applies to it.
+    $security = New-Object System.Security.AccessControl.DirectorySecurity
+    $security.SetSecurityDescriptorSddlForm('O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)')
+    $null = [System.IO.Directory]::CreateDirectory($Path, $security)
+}
+
+function Invoke-Icacls([string[]]$Arguments) {
+    $null = & icacls.exe @Arguments
+    if ($LASTEXITCODE -ne 0) { throw "icacls $($Arguments[1]) failed with exit code $LASTEXITCODE" }
+}
+
+function Reset-FolderAccess([string]$Path) {
+    # The folder itself first, so that nobody can add to it meanwhile; then what is inside is
+    # taken over and inherits from it. /L acts on links, never their targets.
+    Invoke-Icacls @($Path, '/setowner', "*$Admins", '/L', '/Q')
+    Invoke-Icacls @($Path, '/inheritance:r', '/grant:r', "*${System}:(OI)(CI)F", "*${Admins}:(OI)(CI)F",
+        "*${Users}:(OI)(CI)RX", '/L', '/Q')
+    if (@(Get-ChildItem -LiteralPath $Path -Force).Count) {
+        Invoke-Icacls @($Path, '/setowner', "*$Admins", '/T', '/C', '/L', '/Q')
+        Invoke-Icacls @((Join-Path $Path '*'), '/reset', '/T', '/C', '/L', '/Q')
+    }
+}
+
+function Grant-Takeover([string]$Path) {
+    # Someone else's file or folder: Administrators take it, whatever its rights say.
+    $null = & takeown.exe /F $Path /A
+    if ($LASTEXITCODE -ne 0) { throw "takeown failed with exit code $LASTEXITCODE" }
+    Invoke-Icacls @($Path, '/reset', '/L', '/Q')
+}
+
+function Get-SignerSubject([string]$Path) {
+    # The subject of a valid Authenticode signature, or $null.
+    $signature = Get-AuthenticodeSignature -LiteralPath $Path
+    if ($signature.Status -ne 'Valid') { return $null }
+    return $signature.SignerCertificate.Subject
+}
+
 function Stop-ToolTree([int]$Id) {
     # The cleanup's devcon and cmd go with it.
     # Windows PowerShell 5.1 wraps a native program's stderr in errors that 'Stop' makes
@@ -89,29 +249,6 @@ function Stop-ToolTree([int]$Id) {
 }
 
 # The steps that are the same everywhere.
-
-function Get-ReparsePoint([string]$Path) {
-    # Walks the tree without following links, so a planted junction is found, not entered.
-    $item = Get-Item -LiteralPath $Path -Force
-    if ($item.Attributes -band [System.IO.FileAttributes]::ReparsePoint) { return $item.FullName }
-    if ($item.PSIsContainer) {
-        foreach ($child in @(Get-ChildItem -LiteralPath $Path -Force)) {
-            $found = Get-ReparsePoint $child.FullName
-            if ($found) { return $found }
-        }
-    }
-    return $null
-}
-
-function Get-StrangerName([string]$Path) {
-    $allowed = $Kit + $CheckListings + $CleanupListings
-    foreach ($item in @(Get-ChildItem -LiteralPath $Path -Force)) {
-        if ($item.Name -eq 'Logs' -and $item.PSIsContainer) { continue }
-        if ($allowed -contains $item.Name -and -not $item.PSIsContainer) { continue }
-        return $item.Name
-    }
-    return $null
-}
 
 function Get-HashProblem([string]$Path) {
     $sumsPath = Join-Path $Path 'SHA256SUMS'
@@ -126,6 +263,36 @@ function Get-HashProblem([string]$Path) {
         $actual = (Get-FileHash -LiteralPath (Join-Path $Path $name) -Algorithm SHA256).Hash
         if ($actual -ne $sums[$name]) { return "$name does not match SHA256SUMS" }
     }
+    return $null
+}
+
+function Get-DevconProblem([bool]$InPlace) {
+    # Verified where it runs from. Records the hash that the detection and remediation check.
+    $devcon = Join-Path $Folder 'devcon.exe'
+    $hash = (Get-FileHash -LiteralPath $devcon -Algorithm SHA256).Hash
+    if ($DevconSha256) {
+        if ($hash -ne $DevconSha256.Trim()) { return 'devcon.exe does not match -DevconSha256' }
+    } elseif ($InPlace) {
+        # A run of the staged kit, as the remediation's: devcon.exe is the one staged.
+        $problem = Get-DevconRecordProblem $Folder
+        if ($problem) { return $problem }
+    } elseif ("$(Get-SignerSubject $devcon)" -notmatch '(^|, )O=Microsoft Corporation(,|$)') {
+        return 'devcon.exe carries no valid signature of Microsoft Corporation: pass its SHA-256 as -DevconSha256 if your organisation signs it'
+    }
+    $record = Join-Path $Folder $DevconRecord
+    Remove-Item -LiteralPath $record -Force -ErrorAction SilentlyContinue
+    Set-Content -LiteralPath $record -Value $hash -Encoding Ascii
+    return $null
+}
+
+function Get-SquatOwner([string]$Path) {
+    # Who made -Folder, when it is not a plain folder of Administrators or System; else $null.
+    $item = Get-Item -LiteralPath $Path -Force
+    $owner = 'someone who denies reading its rights'
+    try { $owner = Get-OwnerSid $Path } catch { $owner = 'someone who denies reading its rights' }
+    if ($item.Attributes -band [System.IO.FileAttributes]::ReparsePoint) { return "a link, owned by $owner" }
+    if (-not $item.PSIsContainer) { return "a file, owned by $owner" }
+    if ($owner -ne $Admins -and $owner -ne $System) { return "a folder owned by $owner" }
     return $null
 }
 
@@ -179,8 +346,23 @@ function Stop-Refused([string]$Why) {
     exit 1
 }
 
+if (Test-Wow64) {
+    # Intune starts an install command as a 32-bit process; 64-bit Windows PowerShell sees the
+    # real System32 and Program Files.
+    Start-Native64 @(Get-RelaunchArgument $PSBoundParameters)
+    exit $LASTEXITCODE
+}
+# Programs named without a path are not looked for in the current directory: the folder
+# comes first in the search path instead, so that cmd finds devcon.exe there.
+$env:NoDefaultCurrentDirectoryInExePath = '1'
 $RunDir = $null
+$lock = $null
 try {
+    $lock = Enter-RunLock $TimeoutMinutes
+    if (-not $lock) {
+        Write-Output 'Nakora driver stack: could not check (another run is in progress)'
+        exit 1
+    }
     $source = [System.IO.Path]::GetFullPath($PSScriptRoot).TrimEnd('\', '/')
     $Folder = [System.IO.Path]::GetFullPath($Folder).TrimEnd('\', '/')
     $inPlace = $source -eq $Folder
@@ -195,23 +377,33 @@ try {
         }
     }
 
-    if (-not (Test-Path -LiteralPath $Folder)) { $null = New-Item -ItemType Directory -Path $Folder }
-    $link = Get-ReparsePoint $Folder
-    if ($link) { Stop-Refused "$link is a link or junction" }
-    if (-not (Get-Item -LiteralPath $Folder -Force).PSIsContainer) { Stop-Refused "$Folder is not a folder" }
-    Reset-FolderAccess $Folder
-    # Until its rights were reset anyone could add to it, a junction named Logs too.
-    $link = Get-ReparsePoint $Folder
-    if ($link) { Stop-Refused "$link is a link or junction" }
+    if (Test-Path -LiteralPath $Folder) {
+        $squat = Get-SquatOwner $Folder
+        if ($squat) {
+            # Nobody but an administrator may decide whether the cleanup runs.
+            $aside = "$Folder.squatted-$(Get-Date -Format 'yyyyMMdd-HHmmss')"
+            # A link is moved as it is: taking it over could take over what it points to.
+            if ($squat -notlike 'a link*') { Grant-Takeover $Folder }
+            Move-Item -LiteralPath $Folder -Destination $aside
+            Write-Output "Moved $Folder aside to $aside`: $squat"
+        } else {
+            Reset-FolderAccess $Folder
+        }
+    }
+    if (-not (Test-Path -LiteralPath $Folder)) { New-AdminFolder $Folder }
     $problem = Get-FolderAccessProblem $Folder
     if ($problem) { Stop-Refused "$Folder is not admin-only: $problem" }
-    $stranger = Get-StrangerName $Folder
-    if ($stranger) { Stop-Refused "$Folder holds $stranger, which the kit did not put there" }
+    $problem = Get-ItemProblem $Folder
+    if ($problem) { Stop-Refused $problem }
 
     if (-not $inPlace) {
         foreach ($name in $Kit) {
             $from = Join-Path $source $name
-            if (Test-Path -LiteralPath $from -PathType Leaf) { Copy-Item -LiteralPath $from -Destination $Folder -Force }
+            $to = Join-Path $Folder $name
+            # Afresh, never over the old file, which keeps its owner and rights.
+            Remove-Item -LiteralPath $to -Force -ErrorAction SilentlyContinue
+            if (Test-Path -LiteralPath $to) { Stop-Refused "$to cannot be replaced" }
+            if (Test-Path -LiteralPath $from -PathType Leaf) { Copy-Item -LiteralPath $from -Destination $to }
         }
     }
     if (-not (Test-Path -LiteralPath (Join-Path $Folder 'devcon.exe') -PathType Leaf)) {
@@ -219,15 +411,22 @@ try {
     }
     $problem = Get-HashProblem $Folder
     if ($problem) { Stop-Refused $problem }
+    $problem = Get-DevconProblem $inPlace
+    if ($problem) { Stop-Refused $problem }
     if ($StageOnly) {
         Write-Output "Nakora clean-up kit staged in $Folder"
         exit 0
     }
 
+    $env:PATH = $Folder + [System.IO.Path]::PathSeparator + $env:PATH
     $LogDir = Join-Path $Folder 'Logs'
-    $RunDir = Join-Path $LogDir (Get-Date -Format 'yyyyMMdd-HHmmss')
-    $null = New-Item -ItemType Directory -Path $RunDir -Force
-    $old = @(Get-ChildItem -LiteralPath $LogDir -Directory | Where-Object { $_.Name -match '^\d{8}-\d{6}$' } |
+    $previous = $null
+    try { $previous = Get-LastResult $LogDir } catch { $previous = $null }
+    # To the ten-millionth of a second, and never an existing one: runs never share a folder.
+    $RunDir = Join-Path $LogDir (Get-Date -Format 'yyyyMMdd-HHmmss-fffffff')
+    $null = New-Item -ItemType Directory -Path $LogDir -Force
+    $null = New-Item -ItemType Directory -Path $RunDir
+    $old = @(Get-ChildItem -LiteralPath $LogDir -Directory | Where-Object { $_.Name -match $RunName } |
             Sort-Object Name -Descending | Select-Object -Skip ([Math]::Max(1, $KeepRuns)))
     foreach ($dir in $old) { Remove-Item -LiteralPath $dir.FullName -Recurse -Force }
 
@@ -251,7 +450,13 @@ try {
 
     $after = Invoke-Check 'after'
     if ($after.Code -eq 0) { Complete-Run 0 $after.Summary }
-    if ($after.Code -eq 1) { Complete-Run 3010 "$($after.Summary) (restart, then run again)" }
+    if ($after.Code -eq 1) {
+        # 3010 once per restart: what a restart did not remove, another one will not either.
+        if ($previous -and $previous.Code -eq '3010' -and $previous.Time -lt (Get-LastBootTime)) {
+            Complete-Run 1 "$($after.Summary) (still left after a restart)"
+        }
+        Complete-Run 3010 "$($after.Summary) (restart, then run again)"
+    }
     if ($after.Code -eq 2) { Complete-Run 1 $after.Summary }
     Complete-Run 1 "Nakora driver stack: could not check after the cleanup (exit code $($after.Code))"
 } catch {
@@ -259,4 +464,6 @@ try {
     if ($RunDir) { Complete-Run 1 $message }
     Write-Output $message
     exit 1
+} finally {
+    Exit-RunLock $lock
 }

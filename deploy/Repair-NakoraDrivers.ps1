@@ -3,27 +3,48 @@
 #
 # A remediation package holds only scripts, so the kit must be staged in -Folder beforehand
 # (Install-NakoraCleanup.ps1, as a Win32 app). This runs the staged Install-NakoraCleanup.ps1
-# from there: the same folder check, hash check, time limit and Logs\ as any other run.
-# Run it as System in 64-bit PowerShell.
+# from there: the same folder check, hash check, time limit and Logs\ as any other run. Before
+# that, it verifies the folder as the detection does, and holds the mutex Global\NakoraCleanup
+# (waited for up to a minute). Run it as System; in 32-bit PowerShell on 64-bit Windows it runs
+# itself again in the 64-bit one.
 #
-# Exit code: always 0. Intune runs the detection again after the remediation and shows that
-# output; this script's output is not shown, so the install's summary line and Logs\ are
-# where this run is recorded:
-# https://learn.microsoft.com/mem/intune/fundamentals/remediations
+# Exit code: 0 when the install ended 0 or 3010, with its summary on standard output. Otherwise
+# (refused, could not check, another run, time limit) 1, with the summary on standard error:
+# Intune keeps a remediation's errors and shows it failed, but not its output
+# (https://learn.microsoft.com/graph/api/resources/intune-devices-devicehealthscriptdevicestate).
+#
+# Time limit: -TimeoutMinutes for each of the install's three runs, 15 by default: with the
+# wait, 46 minutes at most, within the 60 minutes a remediation may run. That figure comes from
+# a third-party source only (IntuneScriptLab's rule IslLongSleep, from the agent's log:
+# https://www.powershellgallery.com/packages/IntuneScriptLab/0.26.0/Content/Private%5CRules%5CFind-IslLongSleep.ps1);
+# Microsoft's pages give none. The install stops a tool past its limit itself: an agent that
+# kills PowerShell leaves the tools running.
 [CmdletBinding()]
 param(
-    [string]$Folder = "$env:ProgramData\NakoraCleanup",
-    [double]$TimeoutMinutes = 30
+    [string]$Folder = "$(if ($env:ProgramW6432) { $env:ProgramW6432 } else { $env:ProgramFiles })\NakoraCleanup",
+    [double]$TimeoutMinutes = 15
 )
 Set-StrictMode -Version Latest
 $ErrorActionPreference = 'Stop'
 
+# The kit's folder, the lock and the 64-bit relaunch. The same text in Install-NakoraCleanup.ps1,
+# Test-NakoraDrivers.ps1 and Repair-NakoraDrivers.ps1 (the deploy tests hold it so): Intune and
+# Configuration Manager take each script as one file.
 $Admins = 'S-1-5-32-544'
 $System = 'S-1-5-18'
 $Users = 'S-1-5-32-545'
+$Ours = @('CleanupNakoraDrivers.exe', 'CheckNakoraDrivers.exe')
+$Kit = $Ours + @('devcon.exe', 'SHA256SUMS', 'Install-NakoraCleanup.ps1', 'Test-NakoraDrivers.ps1',
+    'Repair-NakoraDrivers.ps1')
+$DevconRecord = 'devcon.sha256'
+$CheckListings = @('check-devicelist.txt', 'check-audiodevicelist.txt', 'check-driverlist.txt')
+$CleanupListings = @('devicelist.txt', 'audiodevicelist.txt', 'driverlist.txt')
+$RunName = '^\d{8}-\d{6}(-\d{7})?$'
 
-# The same verification as Install-NakoraCleanup.ps1's: a script in a folder that others
-# can write to is never run as System. Windows-only, replaced in the tests.
+function Get-OwnerSid([string]$Path) {
+    (Get-Acl -LiteralPath $Path).GetOwner([System.Security.Principal.SecurityIdentifier]).Value
+}
+
 function Get-FolderAccessProblem([string]$Path) {
     $acl = Get-Acl -LiteralPath $Path
     $owner = $acl.GetOwner([System.Security.Principal.SecurityIdentifier]).Value
@@ -44,23 +65,131 @@ function Get-FolderAccessProblem([string]$Path) {
     return $null
 }
 
-$install = Join-Path $Folder 'Install-NakoraCleanup.ps1'
-if (-not (Test-Path -LiteralPath $install -PathType Leaf)) {
-    Write-Output "Nakora clean-up not run: $install is missing (stage the kit first)"
-    exit 0
+function Test-Wow64 {
+    [Environment]::Is64BitOperatingSystem -and -not [Environment]::Is64BitProcess -and [bool]$PSCommandPath
 }
-try {
-    $problem = Get-FolderAccessProblem $Folder
-    if ($problem) {
-        Write-Output "Nakora clean-up not run: $Folder is not admin-only: $problem"
+
+function Start-Native64([string[]]$Arguments) {
+    & "$env:SystemRoot\Sysnative\WindowsPowerShell\v1.0\powershell.exe" -NoProfile -NonInteractive `
+        -ExecutionPolicy Bypass -File $PSCommandPath @Arguments
+}
+
+function Get-ItemProblem([string]$Path, [string]$Level = 'Folder') {
+    # Walks the tree without following links. An owner may always rewrite an item's rights, so
+    # only Administrators and System may own one; only the kit's names stand where they count.
+    foreach ($item in @(Get-ChildItem -LiteralPath $Path -Force)) {
+        if ($item.Attributes -band [System.IO.FileAttributes]::ReparsePoint) { return "$($item.FullName) is a link or junction" }
+        $ours = $true
+        if ($Level -eq 'Folder' -and $item.PSIsContainer) { $ours = $item.Name -eq 'Logs' }
+        if ($Level -eq 'Folder' -and -not $item.PSIsContainer) {
+            $ours = ($Kit + $DevconRecord + $CheckListings + $CleanupListings) -contains $item.Name
+        }
+        if ($Level -eq 'Logs' -and $item.PSIsContainer) { $ours = $item.Name -match $RunName }
+        if ($Level -eq 'Logs' -and -not $item.PSIsContainer) { $ours = $item.Name -match '\.txt(\.stderr)?$' }
+        if (-not $ours) { return "$Path holds $($item.Name), which the kit did not put there" }
+        $owner = 'someone who denies reading its rights'
+        try { $owner = Get-OwnerSid $item.FullName } catch { $owner = 'someone who denies reading its rights' }
+        if ($owner -ne $Admins -and $owner -ne $System) { return "$($item.FullName) is owned by $owner" }
+        if ($item.PSIsContainer) {
+            $next = 'Run'
+            if ($Level -eq 'Folder') { $next = 'Logs' }
+            $problem = Get-ItemProblem $item.FullName $next
+            if ($problem) { return $problem }
+        }
+    }
+    return $null
+}
+
+function Get-DevconRecordProblem([string]$Path) {
+    # The install checked devcon.exe's signature, or the administrator's hash, and recorded it.
+    $record = Join-Path $Path $DevconRecord
+    if (-not (Test-Path -LiteralPath $record -PathType Leaf)) { return "$DevconRecord is missing in $Path" }
+    $expected = "$(Get-Content -LiteralPath $record -TotalCount 1)".Trim()
+    if ((Get-FileHash -LiteralPath (Join-Path $Path 'devcon.exe') -Algorithm SHA256).Hash -ne $expected) {
+        return "devcon.exe does not match $DevconRecord"
+    }
+    return $null
+}
+
+function Enter-RunLock([double]$Minutes) {
+    # One run at a time on the machine: runs share the folder, its listings and its logs. Waits
+    # a minute at most, or the time limit when that is shorter.
+    try {
+        $lock = New-Object System.Threading.Mutex($false, 'Global\NakoraCleanup')
+    } catch {
+        # Held by a run of another account, whose default rights on it keep others out.
+        if ($_.Exception.GetBaseException() -is [System.UnauthorizedAccessException]) { return $null }
+        throw
+    }
+    try {
+        $held = $lock.WaitOne([int]([Math]::Min(60, $Minutes * 60) * 1000))
+    } catch [System.Threading.AbandonedMutexException] {
+        $held = $true  # a run that was killed left it
+    }
+    if ($held) { return $lock }
+    $lock.Dispose()
+    return $null
+}
+
+function Exit-RunLock($Lock) {
+    if ($Lock) {
+        $Lock.ReleaseMutex()
+        $Lock.Dispose()
+    }
+}
+
+function Get-RelaunchArgument($Bound) {
+    foreach ($key in $Bound.Keys) {
+        $value = $Bound[$key]
+        if ($value -is [System.Management.Automation.SwitchParameter]) {
+            if ($value.IsPresent) { "-$key" }
+        } else {
+            "-$key"
+            "$value"
+        }
+    }
+}
+# The kit's folder ends here.
+
+# Replaced in the tests, which run this script in their own process.
+function Write-Failure([string]$Line) {
+    [Console]::Error.WriteLine($Line)
+}
+
+function Complete-Repair([bool]$Done, [string]$Line) {
+    if ($Done) {
+        Write-Output $Line
         exit 0
     }
+    Write-Failure $Line
+    exit 1
+}
+
+if (Test-Wow64) {
+    Start-Native64 @(Get-RelaunchArgument $PSBoundParameters)
+    exit $LASTEXITCODE
+}
+$env:NoDefaultCurrentDirectoryInExePath = '1'
+$lock = $null
+try {
+    $lock = Enter-RunLock $TimeoutMinutes
+    if (-not $lock) { Complete-Repair $false 'Nakora clean-up not run: another run is in progress' }
+    $install = Join-Path $Folder 'Install-NakoraCleanup.ps1'
+    if (-not (Test-Path -LiteralPath $install -PathType Leaf)) {
+        Complete-Repair $false "Nakora clean-up not run: $install is missing (stage the kit first)"
+    }
+    $problem = Get-FolderAccessProblem $Folder
+    if ($problem) { $problem = "$Folder is not admin-only: $problem" }
+    if (-not $problem) { $problem = Get-ItemProblem $Folder }
+    if (-not $problem) { $problem = Get-DevconRecordProblem $Folder }
+    if ($problem) { Complete-Repair $false "Nakora clean-up not run: $problem" }
     $lines = @(& $install -Folder $Folder -TimeoutMinutes $TimeoutMinutes)
     $code = $LASTEXITCODE
     $last = 'Nakora clean-up printed nothing'
     if ($lines.Count) { $last = $lines[-1] }
-    Write-Output "$last (exit code $code)"
+    Complete-Repair ($code -eq 0 -or $code -eq 3010) "$last (exit code $code)"
 } catch {
-    Write-Output "Nakora clean-up failed: $($_.Exception.Message)"
+    Complete-Repair $false "Nakora clean-up failed: $($_.Exception.Message)"
+} finally {
+    Exit-RunLock $lock
 }
-exit 0

@@ -1,8 +1,12 @@
 # Test-NakoraDrivers.ps1: detection, through the check staged by Install-NakoraCleanup.ps1.
 #
 # Runs CheckNakoraDrivers.exe from -Folder and writes exactly one line: the check's summary,
-# or what is missing. A machine is clean only when the check ran and exited 0; a missing
-# folder, check or devcon.exe is never clean. Run it as System in Windows PowerShell 5.1.
+# or why it could not check. A machine is clean only when the check ran and exited 0. Nothing
+# runs unless the folder is admin-only, everything in it and in Logs is the kit's, owned by
+# Administrators or System and no link, and devcon.exe matches the hash the install recorded;
+# else, a missing folder, check or devcon.exe, or another run in progress (the mutex
+# Global\NakoraCleanup, waited for up to a minute) is "could not check", never clean. Run it as
+# System; in 32-bit PowerShell on 64-bit Windows it runs itself again in the 64-bit one.
 # -For says which system reads the result:
 #
 #   Remediations (default)  Intune Remediations detection: exit 0 clean; exit 1 otherwise,
@@ -25,9 +29,23 @@
 #                           https://learn.microsoft.com/intune/configmgr/develop/compliance/about-compliance-settings--dcm--extensibility
 #
 # None of them writes to standard error, which Configuration Manager takes for a failure.
+#
+# Time limit: -TimeoutMinutes for the check, plus up to a minute's wait for another run; the
+# script stops the check itself, since an agent that kills PowerShell at its own limit leaves
+# the check and devcon running. Each system's limit, and the default each copy has:
+#   Intune Remediations and Win32 app detection: 60 minutes, by a third-party source only
+#     (IntuneScriptLab's rule IslLongSleep, from the agent's log:
+#     https://www.powershellgallery.com/packages/IntuneScriptLab/0.26.0/Content/Private%5CRules%5CFind-IslLongSleep.ps1);
+#     Microsoft's pages give none. Default 30 (this file, Detect-Win32App.ps1).
+#   Configuration Manager: the client setting Compliance Settings, Script Execution Timeout,
+#     60 seconds by default and 600 at most (https://learn.microsoft.com/mem/configmgr/core/clients/deploy/about-client-settings),
+#     for configuration item scripts; Microsoft does not say so of application detection
+#     scripts, which the kit holds to it all the same.
+#     Default 8 (Detect-ConfigMgrApplication.ps1, Detect-ConfigMgrSetting.ps1), within 600
+#     seconds with the wait; set the client setting to 600.
 [CmdletBinding()]
 param(
-    [string]$Folder = "$env:ProgramData\NakoraCleanup",
+    [string]$Folder = "$(if ($env:ProgramW6432) { $env:ProgramW6432 } else { $env:ProgramFiles })\NakoraCleanup",
     [ValidateSet('Remediations', 'Win32App', 'ConfigMgrApplication', 'ConfigMgrSetting')]
     [string]$For = 'Remediations',
     [double]$TimeoutMinutes = 30
@@ -35,14 +53,24 @@ param(
 Set-StrictMode -Version Latest
 $ErrorActionPreference = 'Stop'
 
+# The kit's folder, the lock and the 64-bit relaunch. The same text in Install-NakoraCleanup.ps1,
+# Test-NakoraDrivers.ps1 and Repair-NakoraDrivers.ps1 (the deploy tests hold it so): Intune and
+# Configuration Manager take each script as one file.
 $Admins = 'S-1-5-32-544'
 $System = 'S-1-5-18'
 $Users = 'S-1-5-32-545'
+$Ours = @('CleanupNakoraDrivers.exe', 'CheckNakoraDrivers.exe')
+$Kit = $Ours + @('devcon.exe', 'SHA256SUMS', 'Install-NakoraCleanup.ps1', 'Test-NakoraDrivers.ps1',
+    'Repair-NakoraDrivers.ps1')
+$DevconRecord = 'devcon.sha256'
+$CheckListings = @('check-devicelist.txt', 'check-audiodevicelist.txt', 'check-driverlist.txt')
+$CleanupListings = @('devicelist.txt', 'audiodevicelist.txt', 'driverlist.txt')
+$RunName = '^\d{8}-\d{6}(-\d{7})?$'
 
-# Windows-only steps, each small enough to replace in the tests.
+function Get-OwnerSid([string]$Path) {
+    (Get-Acl -LiteralPath $Path).GetOwner([System.Security.Principal.SecurityIdentifier]).Value
+}
 
-# The same verification as Install-NakoraCleanup.ps1's: a check in a folder that others
-# can write to is never run as System.
 function Get-FolderAccessProblem([string]$Path) {
     $acl = Get-Acl -LiteralPath $Path
     $owner = $acl.GetOwner([System.Security.Principal.SecurityIdentifier]).Value
@@ -63,6 +91,115 @@ function Get-FolderAccessProblem([string]$Path) {
     return $null
 }
 
+function Test-Wow64 {
+    [Environment]::Is64BitOperatingSystem -and -not [Environment]::Is64BitProcess -and [bool]$PSCommandPath
+}
+
+function Start-Native64([string[]]$Arguments) {
+    & "$env:SystemRoot\Sysnative\WindowsPowerShell\v1.0\powershell.exe" -NoProfile -NonInteractive `
+        -ExecutionPolicy Bypass -File $PSCommandPath @Arguments
+}
+
+function Get-ItemProblem([string]$Path, [string]$Level = 'Folder') {
+    # Walks the tree without following links. An owner may always rewrite an item's rights, so
+    # only Administrators and System may own one; only the kit's names stand where they count.
+    foreach ($item in @(Get-ChildItem -LiteralPath $Path -Force)) {
+        if ($item.Attributes -band [System.IO.FileAttributes]::ReparsePoint) { return "$($item.FullName) is a link or junction" }
+        $ours = $true
+        if ($Level -eq 'Folder' -and $item.PSIsContainer) { $ours = $item.Name -eq 'Logs' }
+        if ($Level -eq 'Folder' -and -not $item.PSIsContainer) {
+            $ours = ($Kit + $DevconRecord + $CheckListings + $CleanupListings) -contains $item.Name
+        }
+        if ($Level -eq 'Logs' -and $item.PSIsContainer) { $ours = $item.Name -match $RunName }
+        if ($Level -eq 'Logs' -and -not $item.PSIsContainer) { $ours = $item.Name -match '\.txt(\.stderr)?$' }
+        if (-not $ours) { return "$Path holds $($item.Name), which the kit did not put there" }
+        $owner = 'someone who denies reading its rights'
+        try { $owner = Get-OwnerSid $item.FullName } catch { $owner = 'someone who denies reading its rights' }
+        if ($owner -ne $Admins -and $owner -ne $System) { return "$($item.FullName) is owned by $owner" }
+        if ($item.PSIsContainer) {
+            $next = 'Run'
+            if ($Level -eq 'Folder') { $next = 'Logs' }
+            $problem = Get-ItemProblem $item.FullName $next
+            if ($problem) { return $problem }
+        }
+    }
+    return $null
+}
+
+function Get-DevconRecordProblem([string]$Path) {
+    # The install checked devcon.exe's signature, or the administrator's hash, and recorded it.
+    $record = Join-Path $Path $DevconRecord
+    if (-not (Test-Path -LiteralPath $record -PathType Leaf)) { return "$DevconRecord is missing in $Path" }
+    $expected = "$(Get-Content -LiteralPath $record -TotalCount 1)".Trim()
+    if ((Get-FileHash -LiteralPath (Join-Path $Path 'devcon.exe') -Algorithm SHA256).Hash -ne $expected) {
+        return "devcon.exe does not match $DevconRecord"
+    }
+    return $null
+}
+
+function Enter-RunLock([double]$Minutes) {
+    # One run at a time on the machine: runs share the folder, its listings and its logs. Waits
+    # a minute at most, or the time limit when that is shorter.
+    try {
+        $lock = New-Object System.Threading.Mutex($false, 'Global\NakoraCleanup')
+    } catch {
+        # Held by a run of another account, whose default rights on it keep others out.
+        if ($_.Exception.GetBaseException() -is [System.UnauthorizedAccessException]) { return $null }
+        throw
+    }
+    try {
+        $held = $lock.WaitOne([int]([Math]::Min(60, $Minutes * 60) * 1000))
+    } catch [System.Threading.AbandonedMutexException] {
+        $held = $true  # a run that was killed left it
+    }
+    if ($held) { return $lock }
+    $lock.Dispose()
+    return $null
+}
+
+function Exit-RunLock($Lock) {
+    if ($Lock) {
+        $Lock.ReleaseMutex()
+        $Lock.Dispose()
+    }
+}
+
+function Get-RelaunchArgument($Bound) {
+    foreach ($key in $Bound.Keys) {
+        $value = $Bound[$key]
+        if ($value -is [System.Management.Automation.SwitchParameter]) {
+            if ($value.IsPresent) { "-$key" }
+        } else {
+            "-$key"
+            "$value"
+        }
+    }
+}
+# The kit's folder ends here.
+
+# The install's record of its last run, read by Install-NakoraCleanup.ps1 and Test-NakoraDrivers.ps1
+# alike: "exit=<code>" and "time=<UTC, round-trip format>" in Logs\last-result.txt.
+function Get-LastBootTime {
+    (Get-CimInstance -ClassName Win32_OperatingSystem).LastBootUpTime.ToUniversalTime()
+}
+
+function Get-LastResult([string]$LogDir) {
+    # Returns @{ Code; Time }, or $null when there is no whole record.
+    $record = Join-Path $LogDir 'last-result.txt'
+    if (-not (Test-Path -LiteralPath $record -PathType Leaf)) { return $null }
+    $fields = @{}
+    foreach ($line in Get-Content -LiteralPath $record) {
+        if ($line -match '^(\w+)=(.*)$') { $fields[$Matches[1]] = $Matches[2] }
+    }
+    if (-not $fields.ContainsKey('exit') -or -not $fields.ContainsKey('time')) { return $null }
+    $time = [DateTime]::Parse($fields['time'], [Globalization.CultureInfo]::InvariantCulture,
+        [Globalization.DateTimeStyles]::RoundtripKind).ToUniversalTime()
+    return @{ Code = $fields['exit']; Time = $time }
+}
+# The record ends here.
+
+# Windows-only steps, each small enough to replace in the tests.
+
 function Stop-ToolTree([int]$Id) {
     # The check's cmd and devcon go with it: a hung devcon would outlive every later cycle.
     # Windows PowerShell 5.1 wraps a native program's stderr in errors that 'Stop' makes
@@ -72,22 +209,9 @@ function Stop-ToolTree([int]$Id) {
     $null = & taskkill.exe /PID $Id /T /F 2>&1
 }
 
-function Get-LastBootTime {
-    (Get-CimInstance -ClassName Win32_OperatingSystem).LastBootUpTime.ToUniversalTime()
-}
-
 function Test-RestartPending([string]$LogDir) {
-    # The install's own record: "exit=<code>" and "time=<UTC, round-trip format>".
-    $record = Join-Path $LogDir 'last-result.txt'
-    if (-not (Test-Path -LiteralPath $record)) { return $false }
-    $fields = @{}
-    foreach ($line in Get-Content -LiteralPath $record) {
-        if ($line -match '^(\w+)=(.*)$') { $fields[$Matches[1]] = $Matches[2] }
-    }
-    if (-not $fields.ContainsKey('exit') -or $fields['exit'] -ne '3010' -or -not $fields.ContainsKey('time')) { return $false }
-    $when = [DateTime]::Parse($fields['time'], [Globalization.CultureInfo]::InvariantCulture,
-        [Globalization.DateTimeStyles]::RoundtripKind).ToUniversalTime()
-    return $when -gt (Get-LastBootTime)
+    $last = Get-LastResult $LogDir
+    return $null -ne $last -and $last.Code -eq '3010' -and $last.Time -gt (Get-LastBootTime)
 }
 
 function Get-Verdict {
@@ -98,7 +222,11 @@ function Get-Verdict {
         }
     }
     $problem = Get-FolderAccessProblem $Folder
-    if ($problem) { return @{ Code = $null; Line = "Nakora driver stack: could not check ($Folder is not admin-only: $problem)" } }
+    if ($problem) { $problem = "$Folder is not admin-only: $problem" }
+    if (-not $problem) { $problem = Get-ItemProblem $Folder }
+    if (-not $problem) { $problem = Get-DevconRecordProblem $Folder }
+    if ($problem) { return @{ Code = $null; Line = "Nakora driver stack: could not check ($problem)" } }
+    $env:PATH = $Folder + [System.IO.Path]::PathSeparator + $env:PATH
     $logDir = Join-Path $Folder 'Logs'
     $null = New-Item -ItemType Directory -Path $logDir -Force
     $report = Join-Path $logDir 'detection.txt'
@@ -119,14 +247,27 @@ function Get-Verdict {
     return @{ Code = $process.ExitCode; Line = $line; LogDir = $logDir }
 }
 
+if (Test-Wow64) {
+    Start-Native64 @(Get-RelaunchArgument $PSBoundParameters)
+    exit $LASTEXITCODE
+}
+# Programs named without a path are not looked for in the current directory: the folder
+# comes first in the search path instead, so that cmd finds devcon.exe there.
+$env:NoDefaultCurrentDirectoryInExePath = '1'
+$lock = $null
 try {
-    if (-not (Test-Path -LiteralPath $Folder -PathType Container)) {
+    $lock = Enter-RunLock $TimeoutMinutes
+    if (-not $lock) {
+        $verdict = @{ Code = $null; Line = 'Nakora driver stack: could not check (another run is in progress)' }
+    } elseif (-not (Test-Path -LiteralPath $Folder -PathType Container)) {
         $verdict = @{ Code = $null; Line = "Nakora driver stack: could not check ($Folder is missing)" }
     } else {
         $verdict = Get-Verdict
     }
 } catch {
     $verdict = @{ Code = $null; Line = "Nakora driver stack: could not check ($($_.Exception.Message))" }
+} finally {
+    Exit-RunLock $lock
 }
 $clean = $verdict.Code -eq 0
 

@@ -34,12 +34,13 @@ DEPLOY = (
 )
 # Intune and Configuration Manager run a detection script without arguments, so
 # each of them gets a copy of the detection script whose defaults are its own. The
-# configuration item's stops the check within the 10 minutes a script may take.
+# Configuration Manager copies stop the check within the 600 seconds its client
+# lets a script run at most, a minute's wait for another run included.
 DETECTION = "deploy/Test-NakoraDrivers.ps1"
 DETECTION_COPIES = (
     ("deploy/Detect-Win32App.ps1", "Win32App", 30),
-    ("deploy/Detect-ConfigMgrApplication.ps1", "ConfigMgrApplication", 30),
-    ("deploy/Detect-ConfigMgrSetting.ps1", "ConfigMgrSetting", 9),
+    ("deploy/Detect-ConfigMgrApplication.ps1", "ConfigMgrApplication", 8),
+    ("deploy/Detect-ConfigMgrSetting.ps1", "ConfigMgrSetting", 8),
 )
 KIT = (*DEPLOY, *(name for name, _, _ in DETECTION_COPIES))
 ENTRIES = (*EXES, GUIDE, *KIT, SUMS)

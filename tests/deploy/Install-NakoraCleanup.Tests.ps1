@@ -8,6 +8,13 @@ Describe 'Install-NakoraCleanup.ps1' {
         function Reset-FolderAccess([string]$Path) {}
         function Get-FolderAccessProblem([string]$Path) {}
         function Stop-ToolTree([int]$Id) {}
+        function New-AdminFolder([string]$Path) {}
+        function Grant-Takeover([string]$Path) {}
+        function Get-OwnerSid([string]$Path) {}
+        function Get-SignerSubject([string]$Path) {}
+        function Get-LastBootTime {}
+        function Test-Wow64 {}
+        function Start-Native64([string[]]$Arguments) {}
 
         function Invoke-Install([string[]]$Check, [string[]]$Cleanup = @('0 0 Done.'), [hashtable]$With = @{}) {
             Set-Plan 'CheckNakoraDrivers' $Check
@@ -27,27 +34,47 @@ Describe 'Install-NakoraCleanup.ps1' {
         if (-not $RealWindowsSteps) {
             Mock Reset-FolderAccess {}
             Mock Get-FolderAccessProblem { $null }
+            Mock New-AdminFolder { $null = New-Item -ItemType Directory -Path $Path }
+            Mock Grant-Takeover {}
+            Mock Get-OwnerSid { 'S-1-5-32-544' }
+            Mock Get-SignerSubject { 'CN=Microsoft Corporation, O=Microsoft Corporation, L=Redmond, S=Washington, C=US' }
         }
+        Mock Get-LastBootTime { [DateTime]::UtcNow.AddHours(-1) }
         # Windows kills the tree with taskkill; here the stand-in alone will do.
         if ($OnUnix) { Mock Stop-ToolTree { Stop-Process -Id $Id -Force } }
+        # Each run must set it for the tools, whatever an earlier one left in this process.
+        Remove-Item Env:NoDefaultCurrentDirectoryInExePath -ErrorAction SilentlyContinue
     }
 
     Context 'maps the check to its exit code' {
-        It 'check <Check> then <After>, cleanup exit <CleanupCode>: exit <Code>' -ForEach @(
-            @{ Check = '0 0 Nakora driver stack: none left'; After = $null; CleanupCode = 0; Code = 0; Cleanups = 0; Last = 'Nakora driver stack: none left' }
-            @{ Check = '2 0 Nakora driver stack: could not check (device listing failed)'; After = $null; CleanupCode = 0; Code = 1; Cleanups = 0; Last = 'Nakora driver stack: could not check (device listing failed)' }
-            @{ Check = '99 0 '; After = $null; CleanupCode = 0; Code = 1; Cleanups = 0; Last = '*could not check*exit code 99*' }
-            @{ Check = '1 0 Nakora driver stack: 2 packages left'; After = '0 0 Nakora driver stack: none left'; CleanupCode = 0; Code = 0; Cleanups = 1; Last = 'Nakora driver stack: none left' }
-            @{ Check = '1 0 Nakora driver stack: 2 packages left'; After = '1 0 Nakora driver stack: 1 package left'; CleanupCode = 0; Code = 3010; Cleanups = 1; Last = 'Nakora driver stack: 1 package left*restart*' }
-            @{ Check = '1 0 Nakora driver stack: 2 packages left'; After = '2 0 Nakora driver stack: could not check (driver listing failed)'; CleanupCode = 0; Code = 1; Cleanups = 1; Last = '*could not check (driver listing failed)' }
-            @{ Check = '1 0 Nakora driver stack: 2 packages left'; After = $null; CleanupCode = 5; Code = 1; Cleanups = 1; Last = '*did not finish (exit code 5)*' }
+        # Previous: the last run's exit code and how many hours before the boot it ended (-1: after it).
+        It 'check <Check> then <After>, cleanup exit <CleanupCode>, last run <Previous>: exit <Code>' -ForEach @(
+            @{ Check = '0 0 Nakora driver stack: none left'; After = $null; CleanupCode = 0; Previous = $null; Code = 0; Cleanups = 0; Last = 'Nakora driver stack: none left' }
+            @{ Check = '2 0 Nakora driver stack: could not check (device listing failed)'; After = $null; CleanupCode = 0; Previous = $null; Code = 1; Cleanups = 0; Last = 'Nakora driver stack: could not check (device listing failed)' }
+            @{ Check = '99 0 '; After = $null; CleanupCode = 0; Previous = $null; Code = 1; Cleanups = 0; Last = '*could not check*exit code 99*' }
+            @{ Check = '1 0 Nakora driver stack: 2 packages left'; After = '0 0 Nakora driver stack: none left'; CleanupCode = 0; Previous = $null; Code = 0; Cleanups = 1; Last = 'Nakora driver stack: none left' }
+            @{ Check = '1 0 Nakora driver stack: 2 packages left'; After = '1 0 Nakora driver stack: 1 package left'; CleanupCode = 0; Previous = $null; Code = 3010; Cleanups = 1; Last = 'Nakora driver stack: 1 package left (restart, then run again)' }
+            # 3010 once per restart: the restart it asked for has come and gone.
+            @{ Check = '1 0 Nakora driver stack: 2 packages left'; After = '1 0 Nakora driver stack: 1 package left'; CleanupCode = 0; Previous = '3010 1'; Code = 1; Cleanups = 1; Last = 'Nakora driver stack: 1 package left (still left after a restart)' }
+            @{ Check = '1 0 Nakora driver stack: 2 packages left'; After = '1 0 Nakora driver stack: 1 package left'; CleanupCode = 0; Previous = '3010 -1'; Code = 3010; Cleanups = 1; Last = '*(restart, then run again)' }
+            @{ Check = '1 0 Nakora driver stack: 2 packages left'; After = '1 0 Nakora driver stack: 1 package left'; CleanupCode = 0; Previous = '1 1'; Code = 3010; Cleanups = 1; Last = '*(restart, then run again)' }
+            @{ Check = '1 0 Nakora driver stack: 2 packages left'; After = '2 0 Nakora driver stack: could not check (driver listing failed)'; CleanupCode = 0; Previous = $null; Code = 1; Cleanups = 1; Last = '*could not check (driver listing failed)' }
+            @{ Check = '1 0 Nakora driver stack: 2 packages left'; After = $null; CleanupCode = 5; Previous = $null; Code = 1; Cleanups = 1; Last = '*did not finish (exit code 5)*' }
         ) {
+            if ($Previous) {
+                $exit, $hours = $Previous -split ' '
+                $null = New-Item -ItemType Directory -Path (Join-Path $folder 'Logs') -Force
+                # The boot was an hour ago.
+                Set-Content (Join-Path $folder 'Logs/last-result.txt') "exit=$exit", "time=$([DateTime]::UtcNow.AddHours(-1 - $hours).ToString('o'))"
+            }
             $result = Invoke-Install -Check (@($Check, $After) | Where-Object { $_ }) -Cleanup "$CleanupCode 0 Done."
             $result.Code | Should -Be $Code
             $result.Last | Should -BeLike $Last
             Get-CallCount 'CleanupNakoraDrivers' | Should -Be $Cleanups
-            # Both run in the admin-only folder, where they find devcon.
+            # Both run in the admin-only folder, where they find devcon first in the search path, and the
+            # current directory is not searched.
             Get-Content (Join-Path $env:NK_PLAN_DIR 'CheckNakoraDrivers.calls') | Select-Object -Unique | Should -Be ((Get-Item $folder).FullName)
+            Get-Content (Join-Path $env:NK_PLAN_DIR 'CheckNakoraDrivers.env') | Should -Be "1|$((Get-Item $folder).FullName)"
         }
     }
 
@@ -67,10 +94,32 @@ Describe 'Install-NakoraCleanup.ps1' {
                     $null = New-Item -ItemType SymbolicLink -Path (Join-Path $folder 'Logs') -Target $dir
                 } }
             @{ Case = 'a junction planted while the rights are reset'; Last = '*Logs is a link or junction'
-                Arrange = { Mock Reset-FolderAccess { $null = New-Item -ItemType SymbolicLink -Path (Join-Path $Path 'Logs') -Target (Split-Path $Path) } } }
+                Arrange = {
+                    $null = New-Item -ItemType Directory -Path $folder
+                    Mock Reset-FolderAccess { $null = New-Item -ItemType SymbolicLink -Path (Join-Path $Path 'Logs') -Target (Split-Path $Path) }
+                } }
+            @{ Case = 'a link inside Logs'; Last = '*20200101-000000 is a link or junction'
+                Arrange = {
+                    $null = New-Item -ItemType Directory -Path (Join-Path $folder 'Logs') -Force
+                    $null = New-Item -ItemType SymbolicLink -Path (Join-Path $folder 'Logs/20200101-000000') -Target $dir
+                } }
+            # An owner may always give itself the right to write again, even once the rights are reset.
+            @{ Case = 'a file a user owns'; Last = '*last-result.txt is owned by S-1-5-21-1'
+                Arrange = {
+                    $null = New-Item -ItemType Directory -Path (Join-Path $folder 'Logs') -Force
+                    Set-Content (Join-Path $folder 'Logs/last-result.txt') 'exit=0'
+                    Mock Get-OwnerSid { if ($Path -like '*last-result.txt') { 'S-1-5-21-1' } else { 'S-1-5-32-544' } }
+                } }
+            @{ Case = 'devcon.exe unsigned'; Last = 'devcon.exe carries no valid signature of Microsoft Corporation*'
+                Arrange = { Mock Get-SignerSubject { $null } } }
+            @{ Case = 'devcon.exe signed by another maker'; Last = 'devcon.exe carries no valid signature of Microsoft Corporation*'
+                Arrange = { Mock Get-SignerSubject { 'CN=Microsoft Corporation, O=Example Corp' } } }
+            @{ Case = 'devcon.exe not the hash the administrator passed'; Last = 'devcon.exe does not match -DevconSha256'
+                Arrange = { $with['DevconSha256'] = '0' * 64 } }
         ) {
+            $with = @{}
             . $Arrange
-            $result = Invoke-Install -Check '0 0 Nakora driver stack: none left'
+            $result = Invoke-Install -Check '0 0 Nakora driver stack: none left' -With $with
             $result.Code | Should -Be 1
             $result.Last | Should -BeLike "Nakora clean-up refused: $Last"
             Get-CallCount 'CheckNakoraDrivers' | Should -Be 0
@@ -78,31 +127,66 @@ Describe 'Install-NakoraCleanup.ps1' {
     }
 
     Context 'prepares the folder' {
-        It '<Case>: takes it over and copies the kit' -ForEach @(
-            @{ Case = 'a new folder'; Arrange = {} }
-            @{ Case = 'a folder left by an earlier run'; Arrange = {
+        # Made: created with its final rights (New-AdminFolder), taken over (Reset-FolderAccess), or
+        # moved aside when someone else made it (a squat, which must not block the cleanup).
+        It '<Case>: <Made>, the kit copied' -ForEach @(
+            @{ Case = 'a new folder'; Made = 'created'; Arrange = {} }
+            @{ Case = 'a folder left by an earlier run'; Made = 'taken over'; Arrange = {
                     $null = New-Item -ItemType Directory -Path (Join-Path $folder 'Logs') -Force
                     Set-Content (Join-Path $folder 'devicelist.txt') 'left by a stopped run'
                     Set-Content (Join-Path $folder 'CleanupNakoraDrivers.exe') 'old build'
+                } }
+            @{ Case = 'a folder a user made'; Made = 'moved aside'; Arrange = {
+                    $null = New-Item -ItemType Directory -Path $folder
+                    Set-Content (Join-Path $folder 'cmd.exe') 'planted'
+                    Mock Get-OwnerSid { if ((Split-Path $Path -Leaf) -eq 'NakoraCleanup') { 'S-1-5-21-1' } else { 'S-1-5-32-544' } }
+                } }
+            @{ Case = 'a file a user made'; Made = 'moved aside'; Arrange = { Set-Content $folder 'squatted' } }
+            @{ Case = 'a link a user made'; Made = 'moved aside'; Arrange = {
+                    $null = New-Item -ItemType Directory -Path (Join-Path $dir 'elsewhere')
+                    $null = New-Item -ItemType SymbolicLink -Path $folder -Target (Join-Path $dir 'elsewhere')
                 } }
         ) {
             . $Arrange
             $result = Invoke-Install -Check '0 0 Nakora driver stack: none left' -With @{ StageOnly = $true }
             $result.Code | Should -Be 0
-            Should -Invoke Reset-FolderAccess -Times 1 -Exactly -ParameterFilter { $Path -eq (Get-Item $folder).FullName }
+            $full = [System.IO.Path]::GetFullPath($folder)
+            Should -Invoke New-AdminFolder -Times ([int]($Made -ne 'taken over')) -Exactly -ParameterFilter { $Path -eq $full }
+            Should -Invoke Reset-FolderAccess -Times ([int]($Made -eq 'taken over')) -Exactly -ParameterFilter { $Path -eq $full }
+            Should -Invoke Grant-Takeover -Times ([int]($Made -eq 'moved aside' -and $Case -notlike 'a link*')) -Exactly -ParameterFilter { $Path -eq $full }
+            @(Get-Item "$folder.squatted-*").Count | Should -Be ([int]($Made -eq 'moved aside'))
             foreach ($name in 'CleanupNakoraDrivers.exe', 'CheckNakoraDrivers.exe', 'devcon.exe', 'SHA256SUMS', 'Test-NakoraDrivers.ps1') {
                 (Get-FileHash (Join-Path $folder $name)).Hash | Should -Be (Get-FileHash (Join-Path $kit $name)).Hash
             }
+            Get-Content (Join-Path $folder 'devcon.sha256') | Should -Be (Get-FileHash (Join-Path $kit 'devcon.exe')).Hash
             Get-CallCount 'CheckNakoraDrivers' | Should -Be 0
         }
 
-        It 'run from the folder itself, it still checks the hashes' {
+        It 'run from the folder itself, it still checks <Changed>' -ForEach @(
+            @{ Changed = 'CheckNakoraDrivers.exe'; Last = 'CheckNakoraDrivers.exe does not match SHA256SUMS' }
+            @{ Changed = 'devcon.exe'; Last = 'devcon.exe does not match devcon.sha256' }
+        ) {
             $null = Invoke-Install -Check '0 0 none' -With @{ StageOnly = $true }
-            Add-Content (Join-Path $folder 'CheckNakoraDrivers.exe') '# changed'
+            Add-Content (Join-Path $folder $Changed) '# changed'
             Set-Plan 'CheckNakoraDrivers' '0 0 none'
             $output = & (Join-Path $folder 'Install-NakoraCleanup.ps1') -Folder $folder
             $LASTEXITCODE | Should -Be 1
-            Get-LastLine $output | Should -Be 'Nakora clean-up refused: CheckNakoraDrivers.exe does not match SHA256SUMS'
+            Get-LastLine $output | Should -Be "Nakora clean-up refused: $Last"
+            Get-CallCount 'CheckNakoraDrivers' | Should -Be 0
+        }
+
+        It 'in 32-bit PowerShell on 64-bit Windows, runs itself again in the 64-bit one with the same arguments' {
+            Mock Test-Wow64 { $true }
+            Mock Start-Native64 { 'Nakora driver stack: 1 package left (restart, then run again)'; $global:LASTEXITCODE = 3010 }
+            $result = Invoke-Install -Check '0 0 none' -With @{ KeepRuns = 3; StageOnly = $true }
+            $result.Code | Should -Be 3010
+            $result.Last | Should -Be 'Nakora driver stack: 1 package left (restart, then run again)'
+            # In the order they were bound, which splatting a hashtable leaves open.
+            Should -Invoke Start-Native64 -Times 1 -Exactly -ParameterFilter {
+                $pairs = ((@($Arguments) -join '|') -replace '\|(?!-)', '=') -split '\|'
+                ($pairs | Sort-Object) -join ' ' -eq "-Folder=$folder -KeepRuns=3 -StageOnly -TimeoutMinutes=1"
+            }
+            Test-Path $folder | Should -BeFalse
         }
     }
 
@@ -113,7 +197,9 @@ Describe 'Install-NakoraCleanup.ps1' {
         It 'resets a folder that Users could write to, and its own verification accepts it' {
             $null = New-Item -ItemType Directory -Path $folder
             & icacls.exe $folder /grant '*S-1-5-32-545:(OI)(CI)M' | Out-Null
-            $output = & (Join-Path $kit 'Install-NakoraCleanup.ps1') -Folder $folder -StageOnly
+            # The stand-in devcon carries no signature: the administrator's hash stands for it.
+            $output = & (Join-Path $kit 'Install-NakoraCleanup.ps1') -Folder $folder -StageOnly `
+                -DevconSha256 (Get-FileHash (Join-Path $kit 'devcon.exe')).Hash
             $LASTEXITCODE | Should -Be 0
             Get-LastLine $output | Should -BeLike 'Nakora clean-up kit staged in*'
         }
@@ -129,6 +215,7 @@ Describe 'Install-NakoraCleanup.ps1' {
             $runs = @(Get-ChildItem (Join-Path $folder 'Logs') -Directory | Sort-Object Name)
             $runs.Count | Should -Be 2
             $runs[0].Name | Should -Be '20200103-000000'
+            $runs[1].Name | Should -Match '^\d{8}-\d{6}-\d{7}$'
             $names = (Get-ChildItem $runs[1].FullName).Name
             foreach ($name in 'check-before.txt', 'cleanup.txt', 'check-after.txt', 'devicelist.txt', 'audiodevicelist.txt',
                 'driverlist.txt', 'before-check-devicelist.txt', 'after-check-driverlist.txt') {
@@ -136,6 +223,15 @@ Describe 'Install-NakoraCleanup.ps1' {
             }
             @(Get-ChildItem $folder -Filter '*list.txt').Count | Should -Be 0
             Get-Content (Join-Path $folder 'Logs/last-result.txt') | Should -Contain 'exit=3010'
+        }
+
+        It "never files an earlier run's listings as this run's" {
+            $null = New-Item -ItemType Directory -Path $folder
+            foreach ($name in 'check-devicelist.txt', 'devicelist.txt') { Set-Content (Join-Path $folder $name) 'an earlier run' }
+            foreach ($name in 'CheckNakoraDrivers', 'CleanupNakoraDrivers') { Set-Content (Join-Path $env:NK_PLAN_DIR "$name.quiet") '' }
+            $result = Invoke-Install -Check '1 0 Nakora driver stack: 2 packages left', '1 0 Nakora driver stack: 1 package left'
+            $result.Code | Should -Be 3010
+            @(Get-ChildItem (Join-Path $folder 'Logs') -Recurse -Filter '*list.txt').Count | Should -Be 0
         }
 
         It 'stops a cleanup that runs past the limit and keeps its partial report' {
@@ -147,6 +243,7 @@ Describe 'Install-NakoraCleanup.ps1' {
             $report = Get-ChildItem (Join-Path $folder 'Logs') -Recurse -Filter 'cleanup.txt'
             Get-Content $report.FullName | Should -Contain 'Removing devices...'
             Get-CallCount 'CheckNakoraDrivers' | Should -Be 1
+            Get-Process -Id (Get-Content (Join-Path $env:NK_PLAN_DIR 'CleanupNakoraDrivers.pid')) -ErrorAction SilentlyContinue | Should -BeNullOrEmpty
         }
     }
 }

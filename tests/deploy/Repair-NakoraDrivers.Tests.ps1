@@ -3,7 +3,9 @@ Describe 'Repair-NakoraDrivers.ps1' {
         . (Join-Path $PSScriptRoot 'StandIns.ps1')
         function Reset-FolderAccess([string]$Path) {}
         function Get-FolderAccessProblem([string]$Path) {}
+        function Get-OwnerSid([string]$Path) {}
         function Stop-ToolTree([int]$Id) {}
+        function Write-Failure([string]$Line) {}
     }
 
     BeforeEach {
@@ -13,24 +15,42 @@ Describe 'Repair-NakoraDrivers.ps1' {
         Copy-Item (Join-Path $folder 'Repair-NakoraDrivers.ps1') $dir
         Mock Reset-FolderAccess {}
         Mock Get-FolderAccessProblem { $null }
+        Mock Get-OwnerSid { 'S-1-5-32-544' }
+        Mock Write-Failure {}
         if ($OnUnix) { Mock Stop-ToolTree { Stop-Process -Id $Id -Force } }
     }
 
-    It '<Case>: exit 0, the staged run summed up' -ForEach @(
-        @{ Case = 'restart needed'; Check = '1 0 2 packages left', '1 0 1 package left'; Cleanup = '0 0 Done.'; Cleanups = 1; Last = '1 package left*restart*(exit code 3010)' }
-        @{ Case = 'could not check'; Check = , '2 0 could not check (device listing failed)'; Cleanup = '0 0 Done.'; Cleanups = 0; Last = '*(exit code 1)' }
+    # Intune keeps a remediation's errors, not its output: a failed run says so on standard error.
+    It '<Case>: exit <Code>, the run summed up' -ForEach @(
+        @{ Case = 'restart needed'; Check = '1 0 2 packages left', '1 0 1 package left'; Cleanup = '0 0 Done.'; Cleanups = 1; Code = 0; Last = '1 package left*restart*(exit code 3010)' }
+        @{ Case = 'could not check'; Check = , '2 0 could not check (device listing failed)'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1; Last = '*(exit code 1)' }
         # The time limit is handed on to the staged run.
-        @{ Case = 'time limit'; Check = , '1 0 2 packages left'; Cleanup = '0 60 Removing'; Cleanups = 1; Last = '*ran past 0.05 minutes*(exit code 1)' }
-        @{ Case = 'folder not admin-only'; Check = , '1 0 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Last = '*not run:*is not admin-only: its owner is S-1-5-21-1' }
-        @{ Case = 'install script missing'; Check = , '1 0 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Last = '*Install-NakoraCleanup.ps1 is missing*' }
+        @{ Case = 'time limit'; Check = , '1 0 2 packages left'; Cleanup = '0 60 Removing'; Cleanups = 1; Code = 1; Last = '*ran past 0.05 minutes*(exit code 1)' }
+        @{ Case = 'folder not admin-only'; Check = , '1 0 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1; Last = '*not run:*is not admin-only: its owner is S-1-5-21-1' }
+        @{ Case = 'install script missing'; Check = , '1 0 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1; Last = '*Install-NakoraCleanup.ps1 is missing*' }
+        @{ Case = 'a file a user owns'; Check = , '1 0 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1; Last = '*not run:*Install-NakoraCleanup.ps1 is owned by S-1-5-21-1' }
+        @{ Case = 'a link inside Logs'; Check = , '1 0 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1; Last = '*not run:*20200101-000000 is a link or junction' }
+        @{ Case = 'devcon.exe swapped'; Check = , '1 0 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1; Last = '*not run: devcon.exe does not match devcon.sha256' }
     ) {
         Set-Plan 'CheckNakoraDrivers' $Check
         Set-Plan 'CleanupNakoraDrivers' $Cleanup
         if ($Case -eq 'folder not admin-only') { Mock Get-FolderAccessProblem { 'its owner is S-1-5-21-1' } }
         if ($Case -eq 'install script missing') { Remove-Item (Join-Path $folder 'Install-NakoraCleanup.ps1') }
+        if ($Case -eq 'a file a user owns') { Mock Get-OwnerSid { if ($Path -like '*Install-NakoraCleanup.ps1') { 'S-1-5-21-1' } else { 'S-1-5-32-544' } } }
+        if ($Case -eq 'a link inside Logs') {
+            $null = New-Item -ItemType Directory -Path (Join-Path $folder 'Logs')
+            $null = New-Item -ItemType SymbolicLink -Path (Join-Path $folder 'Logs/20200101-000000') -Target $dir
+        }
+        if ($Case -eq 'devcon.exe swapped') { Add-Content (Join-Path $folder 'devcon.exe') 'swapped' }
         $output = & (Join-Path $dir 'Repair-NakoraDrivers.ps1') -Folder $folder -TimeoutMinutes 0.05
-        $LASTEXITCODE | Should -Be 0
-        Get-LastLine $output | Should -BeLike $Last
+        $LASTEXITCODE | Should -Be $Code
+        if ($Code -eq 0) {
+            Get-LastLine $output | Should -BeLike $Last
+            Should -Invoke Write-Failure -Times 0 -Exactly
+        } else {
+            @($output).Count | Should -Be 0
+            Should -Invoke Write-Failure -Times 1 -Exactly -ParameterFilter { $Line -like $Last }
+        }
         Get-CallCount 'CleanupNakoraDrivers' | Should -Be $Cleanups
     }
 }

@@ -1,10 +1,12 @@
 # Stand-ins for the kit's executables, dot-sourced by the deploy tests.
 #
 # Each run of a stand-in appends its current directory to $env:NK_PLAN_DIR/<name>.calls and
-# takes the matching line of <name>.plan ("<exit code> <seconds to sleep> <summary>"; the
-# last line repeats), writes the listings its real program would, prints the summary, sleeps
-# and exits with the code. On Linux a stand-in is a shell script, which PowerShell runs by
-# path whatever its name; on Windows a console program compiled by Add-Type.
+# its process id to <name>.pid, its NoDefaultCurrentDirectoryInExePath and first PATH entry to
+# <name>.env ("<value>|<entry>"), takes the matching line of <name>.plan ("<exit code> <seconds
+# to sleep> <summary>"; the last line repeats), writes the listings its real program would
+# (unless <name>.quiet exists), prints the summary, sleeps and exits with the code. On Linux
+# a stand-in is a shell script, which PowerShell runs by path whatever its name; on Windows
+# a console program compiled by Add-Type.
 
 $script:StandInExe = $null
 $script:OnUnix = [System.Environment]::OSVersion.Platform -eq [System.PlatformID]::Unix
@@ -13,6 +15,8 @@ $script:StandInShell = @'
 #!/bin/sh
 name=$(basename "$0" .exe)
 pwd >> "$NK_PLAN_DIR/$name.calls"
+echo $$ > "$NK_PLAN_DIR/$name.pid"
+echo "${NoDefaultCurrentDirectoryInExePath-}|${PATH%%:*}" > "$NK_PLAN_DIR/$name.env"
 n=$(wc -l < "$NK_PLAN_DIR/$name.calls")
 line=$(sed -n "${n}p" "$NK_PLAN_DIR/$name.plan")
 [ -n "$line" ] || line=$(tail -n 1 "$NK_PLAN_DIR/$name.plan")
@@ -21,7 +25,7 @@ case $name in
   CheckNakoraDrivers) prefix=check- ;;
   *) prefix= ;;
 esac
-for listing in devicelist audiodevicelist driverlist; do echo "$name" > "$prefix$listing.txt"; done
+[ -e "$NK_PLAN_DIR/$name.quiet" ] || for listing in devicelist audiodevicelist driverlist; do echo "$name" > "$prefix$listing.txt"; done
 echo "$name stand-in"
 echo "$summary"
 sleep "$seconds"
@@ -38,12 +42,17 @@ public static class StandIn {
         string dir = Environment.GetEnvironmentVariable("NK_PLAN_DIR");
         string calls = Path.Combine(dir, name + ".calls");
         File.AppendAllText(calls, Environment.CurrentDirectory + "\n");
+        File.WriteAllText(Path.Combine(dir, name + ".pid"), System.Diagnostics.Process.GetCurrentProcess().Id + "\n");
+        File.WriteAllText(Path.Combine(dir, name + ".env"), Environment.GetEnvironmentVariable("NoDefaultCurrentDirectoryInExePath") + "|" +
+            Environment.GetEnvironmentVariable("PATH").Split(Path.PathSeparator)[0] + "\n");
         string[] plan = File.ReadAllLines(Path.Combine(dir, name + ".plan"));
         int n = File.ReadAllLines(calls).Length;
         string[] parts = plan[Math.Min(n, plan.Length) - 1].Split(new char[] { ' ' }, 3);
         string prefix = name == "CheckNakoraDrivers" ? "check-" : "";
-        foreach (string listing in new string[] { "devicelist", "audiodevicelist", "driverlist" }) {
-            File.WriteAllText(prefix + listing + ".txt", name + "\n");
+        if (!File.Exists(Path.Combine(dir, name + ".quiet"))) {
+            foreach (string listing in new string[] { "devicelist", "audiodevicelist", "driverlist" }) {
+                File.WriteAllText(prefix + listing + ".txt", name + "\n");
+            }
         }
         Console.WriteLine(name + " stand-in");
         Console.WriteLine(parts[2]);
@@ -80,6 +89,8 @@ function New-Kit([string]$Dir) {
     $lines += @("$('0' * 64)  README.txt", "$('1' * 64)  deploy/Install-NakoraCleanup.ps1")
     [System.IO.File]::WriteAllText((Join-Path $Dir 'SHA256SUMS'), (($lines -join "`r`n") + "`r`n"))
     Set-Content -LiteralPath (Join-Path $Dir 'devcon.exe') -Value 'devcon'
+    # As the install records it once devcon.exe is verified.
+    Set-Content -LiteralPath (Join-Path $Dir 'devcon.sha256') -Value (Get-FileHash -LiteralPath (Join-Path $Dir 'devcon.exe')).Hash
     foreach ($script in 'Install-NakoraCleanup.ps1', 'Test-NakoraDrivers.ps1', 'Repair-NakoraDrivers.ps1') {
         Copy-Item -LiteralPath (Join-Path $PSScriptRoot "../../deploy/$script") -Destination $Dir
     }

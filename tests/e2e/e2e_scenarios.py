@@ -5,13 +5,18 @@ drivers directory and the current directory; and the check run before and
 after each, which must preview the run exactly, list what it left and change
 nothing."""
 
+import base64
 import dataclasses
 import fnmatch
+import hashlib
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 import unittest
 from unittest import mock
 
@@ -710,6 +715,48 @@ BEFORE_THE_HANG = report(b"Removing devices...\n"
                          b"\t Removed :  Nakora G Pro Headset\n")
 
 
+INSTALL_SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "deploy",
+                              "Install-NakoraCleanup.ps1")
+
+# A standard user made for the purpose tries to create the file NK_TARGET names; prints
+# "created", "denied" or what else went wrong. The user goes again afterwards.
+AS_A_STANDARD_USER = r"""
+$name = 'nkuser' + (Get-Random -Maximum 99999)
+$password = 'Nk!' + [guid]::NewGuid().ToString('N').Substring(0, 16) + 'aA1'
+$null = & net.exe user $name $password /add
+if ($LASTEXITCODE -ne 0) { throw "net user $name /add: exit code $LASTEXITCODE" }
+try {
+    $try = "try { [IO.File]::WriteAllText('$env:NK_TARGET', 'planted'); exit 0 } " +
+        "catch { if (`$_.Exception.GetBaseException() -is [UnauthorizedAccessException]) { exit 5 }; exit 9 }"
+    $encoded = [Convert]::ToBase64String([Text.Encoding]::Unicode.GetBytes($try))
+    $credential = New-Object System.Management.Automation.PSCredential(".\$name",
+        (ConvertTo-SecureString $password -AsPlainText -Force))
+    $process = Start-Process -FilePath "$env:SystemRoot\System32\WindowsPowerShell\v1.0\powershell.exe" `
+        -ArgumentList '-NoProfile', '-EncodedCommand', $encoded -Credential $credential -LoadUserProfile `
+        -WorkingDirectory $env:SystemRoot -WindowStyle Hidden -Wait -PassThru
+    @{ 0 = 'created'; 5 = 'denied' }[$process.ExitCode]
+    if ($process.ExitCode -notin 0, 5) { "exit code $($process.ExitCode)" }
+} finally {
+    $null = & net.exe user $name /delete
+}
+"""
+
+
+def encoded(script):
+    """A script as -EncodedCommand takes it, past any quoting."""
+    return base64.b64encode(script.encode("utf-16-le")).decode("ascii")
+
+
+def windows_powershell(*args, env=None):
+    """Windows PowerShell 5.1 with its own module path, whoever started this."""
+    env = sm.own_module_path(dict(os.environ, **(env or {})), sm.WindowsHost())
+    return subprocess.run(
+        [os.path.join(os.environ["WINDIR"], "System32", "WindowsPowerShell", "v1.0", "powershell.exe"),
+         "-NoProfile", "-NonInteractive", "-ExecutionPolicy", "Bypass", *args],
+        env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+        timeout=3 * sm.RUN_TIMEOUT)
+
+
 class ScenarioTest(unittest.TestCase):
     maxDiff = None
 
@@ -731,7 +778,7 @@ class ScenarioTest(unittest.TestCase):
         self.assertEqual(result.stdout.splitlines()[-1],
                          b"Nakora driver stack: 1 package left (restart, then run again)")
         runs = [os.path.join(logs, name) for name in os.listdir(logs)
-                if re.fullmatch(r"\d{8}-\d{6}", name)]
+                if re.fullmatch(r"\d{8}-\d{6}-\d{7}", name)]
         self.assertEqual(len(runs), 1, runs)
         self.assertEqual(sm.read(os.path.join(runs[0], "cleanup.txt")),
                          self.banner + sample_scenario().report)
@@ -768,6 +815,60 @@ class ScenarioTest(unittest.TestCase):
                                      stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
                 self.assertEqual(run.returncode, exit_code, run.stderr)
                 self.assertIn(said, run.stderr)
+
+    # Two runs at once: the second finds the first holding the machine-wide lock, and says so
+    # instead of acting. The first waits in the cleanup, on devcon, until the second is done;
+    # its driver file makes the check say 1, so that the cleanup runs.
+    @unittest.skipUnless(os.name == "nt", "Windows PowerShell is there on Windows only")
+    def test_install_script_twice_at_once(self):
+        sim = os.path.join(self.harness.scratch.name, f"run{self.harness.runs + 1}", "machine")
+        machine = dataclasses.replace(HANGING_DEVCON, driver_files=["NkCommon.sys"])
+        first = {}
+        thread = threading.Thread(target=lambda: first.update(
+            result=self.harness.run_install(machine, INSTALL_SCRIPT)[0]))
+        thread.start()
+        try:
+            deadline = time.monotonic() + sm.RUN_TIMEOUT
+            while not os.path.exists(os.path.join(sim, "hanging")) and time.monotonic() < deadline:
+                time.sleep(0.1)
+            self.assertTrue(os.path.exists(os.path.join(sim, "hanging")), "devcon did not hang")
+            second = windows_powershell("-File", INSTALL_SCRIPT, "-Folder",
+                                        os.path.join(sim, "..", "second"), "-TimeoutMinutes", "0.05")
+        finally:
+            with open(os.path.join(sim, "release"), "wb"):
+                pass
+            thread.join()
+        self.assertEqual(second.returncode, 1, second.stdout)
+        self.assertEqual(second.stdout.splitlines()[-1],
+                         b"Nakora driver stack: could not check (another run is in progress)")
+        self.assertNotIn(b"another run", first["result"].stdout)
+
+    # The staged folder's rights hold where a new folder would let users create files.
+    @unittest.skipUnless(os.name == "nt", "Windows PowerShell is there on Windows only")
+    def test_install_script_stages_a_folder_a_standard_user_cannot_write_to(self):
+        kit = os.path.join(self.harness.scratch.name, "kit-for-a-user")
+        os.makedirs(kit)
+        sums = []
+        for name, source in (("CleanupNakoraDrivers.exe", self.harness.exe),
+                             ("CheckNakoraDrivers.exe", self.harness.check_exe),
+                             ("devcon.exe", self.harness.standins["devcon.exe"]),
+                             ("Install-NakoraCleanup.ps1", INSTALL_SCRIPT)):
+            shutil.copyfile(source, os.path.join(kit, name))
+            sums.append(f"{hashlib.sha256(sm.read(source)).hexdigest()}  {name}\r\n")
+        with open(os.path.join(kit, "SHA256SUMS"), "w", newline="") as f:
+            f.writelines(sums)
+        folder = os.path.join(os.environ["ProgramData"], f"NakoraCleanup-e2e-{os.getpid()}")
+        try:
+            staged = windows_powershell(
+                "-File", os.path.join(kit, "Install-NakoraCleanup.ps1"), "-Folder", folder,
+                "-StageOnly", "-DevconSha256", sums[2].split()[0])
+            self.assertEqual(staged.returncode, 0, staged.stdout)
+            tried = windows_powershell("-EncodedCommand", encoded(AS_A_STANDARD_USER),
+                                       env={"NK_TARGET": os.path.join(folder, "planted.exe")})
+            self.assertEqual(tried.stdout.split()[-1:], [b"denied"], tried.stdout + tried.stderr)
+            self.assertFalse(os.path.exists(os.path.join(folder, "planted.exe")))
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
 
     def test_scenarios(self):
         for scenario in SCENARIOS:

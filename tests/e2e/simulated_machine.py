@@ -383,6 +383,17 @@ class WindowsHost:
 Host = WindowsHost if os.name == "nt" else WineHost
 
 
+def own_module_path(env, host):
+    """`env` for Windows PowerShell, with its own module folders and never
+    inherited ones: started from PowerShell 7 (through Python), it gets
+    PowerShell 7's and then cannot load Get-FileHash or Get-Acl."""
+    env = {name: value for name, value in env.items() if name.upper() != "PSMODULEPATH"}
+    env["PSModulePath"] = ";".join(host.windows_path(modules) for modules in (
+        os.path.join(host.program_files, "WindowsPowerShell", "Modules"),
+        os.path.join(host.system32, "WindowsPowerShell", "v1.0", "Modules")))
+    return env
+
+
 class Harness:
     """Runs the tool on simulated machines laid out on this host, one at a
     time."""
@@ -688,17 +699,12 @@ class Harness:
         command, env = self.host.command(
             [os.path.join(powershell, "powershell.exe"), "-NoProfile", "-NonInteractive",
              "-ExecutionPolicy", "Bypass", "-File", os.path.join(kit, os.path.basename(script)),
-             "-Folder", folder, "-TimeoutMinutes", "5"],
+             "-Folder", folder, "-TimeoutMinutes", "5",
+             # The stand-in devcon carries no signature: the administrator's hash stands for it.
+             "-DevconSha256", hashlib.sha256(read(self.standins["devcon.exe"])).hexdigest()],
             env={"NKSIM": self.host.windows_path(os.path.join(run_dir, "machine"))},
             path=";".join((path, self.host.system32, powershell)))
-        # Windows PowerShell's own module folders, never inherited ones: started
-        # from PowerShell 7 (through Python), it gets PowerShell 7's and then
-        # cannot load Get-FileHash or Get-Acl.
-        env = {name: value for name, value in env.items() if name.upper() != "PSMODULEPATH"}
-        env["PSModulePath"] = ";".join(self.host.windows_path(modules) for modules in (
-            os.path.join(self.host.program_files, "WindowsPowerShell", "Modules"),
-            os.path.join(powershell, "Modules")))
-        return command, env, folder
+        return command, own_module_path(env, self.host), folder
 
     def run_killed_at_hang(self, machine):
         """Lays out `machine`, one removal of which devcon hangs on, and runs
