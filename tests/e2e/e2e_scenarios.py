@@ -729,11 +729,20 @@ try {
     $try = "try { [IO.File]::WriteAllText('$env:NK_TARGET', 'planted'); exit 0 } " +
         "catch { if (`$_.Exception.GetBaseException() -is [UnauthorizedAccessException]) { exit 5 }; exit 9 }"
     $encoded = [Convert]::ToBase64String([Text.Encoding]::Unicode.GetBytes($try))
-    $credential = New-Object System.Management.Automation.PSCredential(".\$name",
-        (ConvertTo-SecureString $password -AsPlainText -Force))
-    $process = Start-Process -FilePath "$env:SystemRoot\System32\WindowsPowerShell\v1.0\powershell.exe" `
-        -ArgumentList '-NoProfile', '-EncodedCommand', $encoded -Credential $credential -LoadUserProfile `
-        -WorkingDirectory $env:SystemRoot -WindowStyle Hidden -Wait -PassThru
+    # Started by .NET itself, which keeps the handle that CreateProcessWithLogonW returns:
+    # Start-Process -Credential leaves a Process object that may neither wait nor read the
+    # exit code (https://github.com/PowerShell/PowerShell/issues/17033, issues/19410).
+    $start = New-Object System.Diagnostics.ProcessStartInfo
+    $start.FileName = "$env:SystemRoot\System32\WindowsPowerShell\v1.0\powershell.exe"
+    $start.Arguments = "-NoProfile -NonInteractive -EncodedCommand $encoded"
+    $start.UserName = $name
+    $start.Domain = $env:COMPUTERNAME
+    $start.Password = ConvertTo-SecureString $password -AsPlainText -Force
+    $start.LoadUserProfile = $true
+    $start.UseShellExecute = $false
+    $start.WorkingDirectory = $env:SystemRoot
+    $process = [System.Diagnostics.Process]::Start($start)
+    if (-not $process.WaitForExit(120000)) { $process.Kill(); throw 'the standard user''s try did not end' }
     @{ 0 = 'created'; 5 = 'denied' }[$process.ExitCode]
     if ($process.ExitCode -notin 0, 5) { "exit code $($process.ExitCode)" }
 } finally {
