@@ -8,7 +8,6 @@ nothing."""
 import base64
 import dataclasses
 import fnmatch
-import hashlib
 import os
 import re
 import shutil
@@ -35,6 +34,11 @@ LAUNCH_FAILURE = b"\t \t Failed to launch process Error Code %d: %s\r\n\n" % (
     sm.Host.LAUNCH_FAILURE[0], sm.Host.LAUNCH_FAILURE[1].encode())
 
 NO_DEVICES = b"No matching devices found.\r\n"
+# How every report ends that meets no driver file or installer key.
+LAST_PHASES = (b"Removing driver files...\n"
+               b"Removing driver installer registry...\n"
+               b"Rescanning...\n"
+               b"Done.\n")
 
 INSTALL_SCRIPT = os.path.join(HERE, "..", "..", "deploy", "Install-NakoraCleanup.ps1")
 
@@ -120,10 +124,7 @@ def sample_scenario():
             b"\t Nakora INF: oem16.inf (nakoramixer.inf) - Removed\n"
             b"\t Nakora INF: oem20.inf (nakoraaudio.inf) - Remove FAILED!!!\n"
             b"\t Nakora INF: oem21.inf (qvavad2.inf) - Removed\n"
-            b"Removing driver files...\n"
-            b"Removing driver installer registry...\n"
-            b"Rescanning...\n"
-            b"Done.\n"),
+            + LAST_PHASES),
         calls=[FINDALL_DEVICES, FINDALL_BRAND]
         + [remove_call(padded(i)) for i in (s.HEADSET_CONTROL, s.HEADSET)]
         + [remove_call(s.NAMELESS)]
@@ -177,10 +178,7 @@ def everything_goes_scenario():
             b"Scanning installed drivers...\n"
             b"Cleanning up driver packages...\n"
             b"\t Nakora INF: oem12.inf (nkcommon.inf) - Removed\n"
-            b"Removing driver files...\n"
-            b"Removing driver installer registry...\n"
-            b"Rescanning...\n"
-            b"Done.\n"),
+            + LAST_PHASES),
         calls=[FINDALL_DEVICES, FINDALL_BRAND, remove_call(padded(s.HEADSET)), FINDALL_AUDIO,
                GET_DRIVERS, dp_delete_call(b"oem12.inf"), RESCAN],
         registry32={"": s.INSTALL_DIR, "Nakora Hub": {}},
@@ -222,10 +220,7 @@ def cmd_elsewhere_scenario():
             b"Scanning installed drivers...\n"
             b"Cleanning up driver packages...\n"
             b"\t !!! Listing not found : driverlist.txt\n"
-            b"Removing driver files...\n"
-            b"Removing driver installer registry...\n"
-            b"Rescanning...\n"
-            b"Done.\n"),
+            + LAST_PHASES),
         calls=[FINDALL_DEVICES, FINDALL_BRAND, FINDALL_AUDIO, GET_DRIVERS, RESCAN],
         registry32={"": s.INSTALL_DIR},
         listings={name: None for name in sm.LISTING_FILES},
@@ -279,10 +274,7 @@ def tools_missing_scenarios():
                 b"\t Removed :  QVA Virtual Audio Device\n"
                 b"Removing audio devices...\n"
                 b"Scanning installed drivers...\n"
-                b"Removing driver files...\n"
-                b"Removing driver installer registry...\n"
-                b"Rescanning...\n"
-                b"Done.\n"),
+                + LAST_PHASES),
             calls=[FINDALL_DEVICES, FINDALL_BRAND, remove_call(padded(s.VIRTUAL_AUDIO)),
                    FINDALL_AUDIO, RESCAN],
             registry64={"": s.INSTALL_DIR, "NkDrvSetup": {}},
@@ -304,10 +296,7 @@ def tools_missing_scenarios():
                 b"\t Removed :  Speakers (Nakora G Pro Headset)\n"
                 b"Scanning installed drivers...\n"
                 b"Cleanning up driver packages...\n"
-                b"Removing driver files...\n"
-                b"Removing driver installer registry...\n"
-                b"Rescanning...\n"
-                b"Done.\n"),
+                + LAST_PHASES),
             calls=[FINDALL_DEVICES, FINDALL_BRAND, FINDALL_AUDIO,
                    remove_call(s.HEADSET_SPEAKERS), GET_DRIVERS, RESCAN],
             listings={"devicelist.txt": listed(s.HEADSET) + listed(s.VIRTUAL_AUDIO),
@@ -405,10 +394,7 @@ def odd_listing_scenarios():
                 b"\t Removed :  Speakers (Nakora Headset)\n"
                 b"Scanning installed drivers...\n"
                 b"Cleanning up driver packages...\n"
-                b"Removing driver files...\n"
-                b"Removing driver installer registry...\n"
-                b"Rescanning...\n"
-                b"Done.\n"),
+                + LAST_PHASES),
             calls=[FINDALL_DEVICES, FINDALL_BRAND,
                    remove_call(padded(b"USB\\VID_E7A9&PID_XYZ\\1")),
                    remove_call(padded(b"USB\\VID_E7A9&PID_0A71\\3&0")),
@@ -437,10 +423,7 @@ def odd_listing_scenarios():
                 b"\t Nakora INF: oem33.inf (nkdev.inf) - Removed\n"
                 b"\t Nakora INF: oem35.inf (nk) - Removed\n"
                 b"\t Nakora INF: oem34.inf (qvavad.inf) - Removed\n"
-                b"Removing driver files...\n"
-                b"Removing driver installer registry...\n"
-                b"Rescanning...\n"
-                b"Done.\n"),
+                + LAST_PHASES),
             calls=[FINDALL_DEVICES, FINDALL_BRAND, FINDALL_AUDIO, GET_DRIVERS,
                    dp_delete_call(b"oem33.inf"), dp_delete_call(b"oem35.inf"),
                    dp_delete_call(b"oem34.inf"), RESCAN],
@@ -502,10 +485,7 @@ def chosen_names_scenario():
             b"\t Removed :  Speakers (Nakora G Pro Headset)\n"
             b"Scanning installed drivers...\n"
             b"Cleanning up driver packages...\n"
-            b"Removing driver files...\n"
-            b"Removing driver installer registry...\n"
-            b"Rescanning...\n"
-            b"Done.\n"),
+            + LAST_PHASES),
         calls=[sm.through_cmd(FINDALL_DEVICES, b"> devicelist.txt"), FINDALL_DEVICES,
                sm.through_cmd(FINDALL_BRAND, b">> devicelist.txt"), FINDALL_BRAND]
         + [remove_call(padded(i)) for i in (pad, two_lines, serial, s.VIRTUAL_AUDIO)]
@@ -715,9 +695,6 @@ BEFORE_THE_HANG = report(b"Removing devices...\n"
                          b"\t Removed :  Nakora G Pro Headset\n")
 
 
-INSTALL_SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "deploy",
-                              "Install-NakoraCleanup.ps1")
-
 # A standard user made for the purpose tries to create the file NK_TARGET names; prints
 # "created", "denied" or what else went wrong. The user goes again afterwards.
 AS_A_STANDARD_USER = r"""
@@ -855,22 +832,14 @@ class ScenarioTest(unittest.TestCase):
     # The staged folder's rights hold where a new folder would let users create files.
     @unittest.skipUnless(os.name == "nt", "Windows PowerShell is there on Windows only")
     def test_install_script_stages_a_folder_a_standard_user_cannot_write_to(self):
-        kit = os.path.join(self.harness.scratch.name, "kit-for-a-user")
-        os.makedirs(kit)
-        sums = []
-        for name, source in (("CleanupNakoraDrivers.exe", self.harness.exe),
-                             ("CheckNakoraDrivers.exe", self.harness.check_exe),
-                             ("devcon.exe", self.harness.standins["devcon.exe"]),
-                             ("Install-NakoraCleanup.ps1", INSTALL_SCRIPT)):
-            shutil.copyfile(source, os.path.join(kit, name))
-            sums.append(f"{hashlib.sha256(sm.read(source)).hexdigest()}  {name}\r\n")
-        with open(os.path.join(kit, "SHA256SUMS"), "w", newline="") as f:
-            f.writelines(sums)
+        run_dir = os.path.join(self.harness.scratch.name, "kit-for-a-user")
+        os.makedirs(os.path.join(run_dir, "path"))
         folder = os.path.join(os.environ["ProgramData"], f"NakoraCleanup-e2e-{os.getpid()}")
+        command, env, _ = self.harness.install_command(run_dir, INSTALL_SCRIPT, folder,
+                                                       ["-StageOnly"])
         try:
-            staged = windows_powershell(
-                "-File", os.path.join(kit, "Install-NakoraCleanup.ps1"), "-Folder", folder,
-                "-StageOnly", "-DevconSha256", sums[2].split()[0])
+            staged = subprocess.run(command, env=env, stdin=subprocess.DEVNULL,
+                                    stdout=subprocess.PIPE, timeout=3 * sm.RUN_TIMEOUT)
             self.assertEqual(staged.returncode, 0, staged.stdout)
             tried = windows_powershell("-EncodedCommand", encoded(AS_A_STANDARD_USER),
                                        env={"NK_TARGET": os.path.join(folder, "planted.exe")})

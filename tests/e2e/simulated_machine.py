@@ -679,10 +679,11 @@ class Harness:
                                 stderr=subprocess.DEVNULL)
         return result, os.path.join(folder, "Logs")
 
-    def install_command(self, run_dir, script):
+    def install_command(self, run_dir, script, folder=None, extra=()):
         """Stages the kit in `run_dir`; returns the command line and environment
-        that start the install script there, and the script's folder."""
-        kit, folder = os.path.join(run_dir, "kit"), os.path.join(run_dir, "NakoraCleanup")
+        that start the install script there, into `folder` (one in `run_dir`
+        unless given) with the `extra` arguments, and that folder."""
+        kit, folder = os.path.join(run_dir, "kit"), folder or os.path.join(run_dir, "NakoraCleanup")
         os.makedirs(kit)
         with open(os.path.join(kit, "SHA256SUMS"), "w", newline="\r\n") as sums:
             for name, source in (("CleanupNakoraDrivers.exe", self.exe),
@@ -701,7 +702,8 @@ class Harness:
              "-ExecutionPolicy", "Bypass", "-File", os.path.join(kit, os.path.basename(script)),
              "-Folder", folder, "-TimeoutMinutes", "5",
              # The stand-in devcon carries no signature: the administrator's hash stands for it.
-             "-DevconSha256", hashlib.sha256(read(self.standins["devcon.exe"])).hexdigest()],
+             "-DevconSha256", hashlib.sha256(read(self.standins["devcon.exe"])).hexdigest(),
+             *extra],
             env={"NKSIM": self.host.windows_path(os.path.join(run_dir, "machine"))},
             path=";".join((path, self.host.system32, powershell)))
         return command, own_module_path(env, self.host), folder
