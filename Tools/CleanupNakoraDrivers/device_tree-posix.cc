@@ -44,9 +44,8 @@ DevicePresence DescribeDevice(const WString& instanceId, TreeDevice& device) {
     presence = DevicePresence::kPresent;
     break;
   }
-  bool cutShort = tree.readError;
   CloseListing(tree);
-  return cutShort && presence == DevicePresence::kAbsent ? DevicePresence::kUnknown : presence;
+  return presence;
 }
 
 DevicePresence LookUpDevice(const WString& instanceId) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <set>
 
 #include "exempt_product_ids.h"
@@ -218,6 +219,16 @@ TEST_F(RemoveDevicesTest, ListingMissingAfterSuccessIsReportedAndNothingRemoved)
   WriteFile("devicelist.txt", "USB\\VID_E7A9&PID_0A00\\1: left by an earlier run\n");
   EXPECT_EQ(Run(RemoveDevices), "Removing devices...\n\t !!! Listing not found : devicelist.txt\n");
   EXPECT_EQ(Fake().commands.size(), 2u);
+#ifndef _WIN32
+  // A directory opens as a file here, and every read of it fails: what the
+  // listing did not reach is still on the machine.
+  Fake() = FakeOs();
+  Fake().listingsElsewhere = true;
+  Fake().onCommand = [](const FakeCommand&) {
+    std::filesystem::create_directory("devicelist.txt");
+  };
+  EXPECT_EQ(Run(RemoveDevices), "Removing devices...\n\t !!! Listing cut short : devicelist.txt\n");
+#endif
 }
 
 TEST_F(RemoveDevicesTest, RemovalThatCannotStartIsReportedFailed) {
