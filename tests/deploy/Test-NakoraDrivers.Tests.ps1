@@ -126,7 +126,9 @@ Describe 'Test-NakoraDrivers.ps1' {
 
     It 'two runs at once: one waits for the other, then says another run is in progress' {
         # Separate processes, as on a machine; the Windows-only steps replaced as Mock would.
-        Set-Plan 'CheckNakoraDrivers' '0 8 Nakora driver stack: none left'
+        # The check takes 20 s, the first run holding the lock all along: the second starts Windows
+        # PowerShell, which may take seconds, then waits 3 s, and must still find it taken.
+        Set-Plan 'CheckNakoraDrivers' '0 20 Nakora driver stack: none left'
         $shell = Join-Path $PSHOME 'pwsh'
         if ($PSVersionTable.PSEdition -eq 'Desktop') { $shell = Join-Path $PSHOME 'powershell.exe' }
         $start = {

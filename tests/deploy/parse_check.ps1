@@ -1,8 +1,10 @@
 # Parses every PowerShell script of the repository with PowerShell's own parser: each .ps1
-# file, each PowerShell step of the CI workflows, and each ```powershell block of README.md.
+# file, each PowerShell step of the CI workflows, each script the end-to-end tests hand
+# Windows PowerShell, and each ```powershell block of README.md.
 # Also fails on what workflow_steps.py finds wrong with the shape of the Windows CI jobs.
 # Fails on any parse error, on syntax that Windows PowerShell 5.1 lacks (what fleets run),
-# and on non-ASCII bytes in a .ps1 file (5.1 reads a file without a byte-order mark as ANSI).
+# on a `net user ... /add` that would ask (Y/N), and on non-ASCII bytes in a .ps1 file
+# (5.1 reads a file without a byte-order mark as ANSI).
 # Exit code 0 when all is well, 1 otherwise; the last line sums it up.
 param(
     [string]$Root = (Join-Path $PSScriptRoot '../..'),
@@ -32,6 +34,52 @@ function Get-SyntaxProblem([string]$Text) {
     foreach ($node in $ast.FindAll($newer, $true)) {
         "line $($node.Extent.StartLineNumber): Windows PowerShell 5.1 cannot parse '$($node.Extent.Text)'"
     }
+    # net user asks "(Y/N)" before it takes a password over 14 characters, and may wait for
+    # the answer (chef/knife-ec2#470, puppetlabs/puppet#7792); /Y gives it.
+    $netUser = {
+        param($node)
+        $node -is [System.Management.Automation.Language.CommandAst] -and
+            $node.CommandElements[0].Extent.Text -match '(^|[\\/''"])net(\.exe)?[''"]?$'
+    }
+    foreach ($command in $ast.FindAll($netUser, $true)) {
+        $words = @($command.CommandElements | Select-Object -Skip 1)
+        $texts = @($words | ForEach-Object { $_.Extent.Text })
+        if ($texts.Count -lt 4 -or $texts[0] -ne 'user' -or $texts -notcontains '/add' -or @($texts -match '^/y(es)?$').Count) { continue }
+        $length = Get-LengthBound $ast $words[2]
+        if ($null -eq $length) {
+            "line $($command.Extent.StartLineNumber): net user /add with a password of unknown length and no /Y may ask (Y/N)"
+        } elseif ($length -gt 14) {
+            "line $($command.Extent.StartLineNumber): net user /add with a password of $length characters and no /Y asks (Y/N)"
+        }
+    }
+}
+
+function Get-LengthBound($Ast, $Node) {
+    # The most characters $Node can give: a literal, a sum, .Substring(start, length), or a
+    # variable assigned once from one of them. $null when it cannot be told.
+    switch ($Node.GetType().Name) {
+        'StringConstantExpressionAst' { return $Node.Value.Length }
+        'CommandExpressionAst' { return Get-LengthBound $Ast $Node.Expression }
+        'ParenExpressionAst' { return Get-LengthBound $Ast $Node.Pipeline }
+        'PipelineAst' { if ($Node.PipelineElements.Count -eq 1) { return Get-LengthBound $Ast $Node.PipelineElements[0] } }
+        'BinaryExpressionAst' {
+            $left = Get-LengthBound $Ast $Node.Left
+            $right = Get-LengthBound $Ast $Node.Right
+            if ("$($Node.Operator)" -eq 'Plus' -and $null -ne $left -and $null -ne $right) { return $left + $right }
+        }
+        'InvokeMemberExpressionAst' {
+            $arguments = @($Node.Arguments)
+            if ("$($Node.Member)" -eq 'Substring' -and $arguments.Count -eq 2 -and $arguments[1] -is [System.Management.Automation.Language.ConstantExpressionAst]) {
+                return [int]$arguments[1].Value
+            }
+        }
+        'VariableExpressionAst' {
+            $name = "$Node"
+            $assigned = @($Ast.FindAll({ param($n) $n -is [System.Management.Automation.Language.AssignmentStatementAst] -and "$($n.Left)" -eq $name }, $true))
+            if ($assigned.Count -eq 1) { return Get-LengthBound $Ast $assigned[0].Right }
+        }
+    }
+    return $null
 }
 
 function Get-NonAsciiProblem([byte[]]$Bytes) {
@@ -62,7 +110,7 @@ if ($MyInvocation.InvocationName -eq '.') { return }
 
 $Root = (Resolve-Path $Root).Path
 $problems = New-Object System.Collections.Generic.List[string]
-$counts = @{ Files = 0; Blocks = 0; Steps = 0 }
+$counts = @{ Files = 0; Blocks = 0; Steps = 0; Scripts = 0 }
 
 $files = Get-ChildItem -LiteralPath $Root -Recurse -File -Filter '*.ps1' |
     Where-Object { $_.FullName.Substring($Root.Length) -notmatch '^[\\/](build|\.git)[\\/]' }
@@ -82,18 +130,23 @@ foreach ($block in @(Get-ReadmeBlock ([System.IO.File]::ReadAllText($readme)))) 
 }
 
 $workflows = @(Get-ChildItem -LiteralPath (Join-Path $Root '.github/workflows') -Filter '*.yml' | ForEach-Object { $_.FullName })
-$json = & $Python (Join-Path $PSScriptRoot 'workflow_steps.py') @workflows
+$e2e = @(Get-ChildItem -LiteralPath (Join-Path $Root 'tests/e2e') -Filter '*.py' | ForEach-Object { $_.FullName })
+$json = & $Python (Join-Path $PSScriptRoot 'workflow_steps.py') @workflows @e2e
 if ($LASTEXITCODE -ne 0) { throw "$Python could not read the workflows (it needs PyYAML)" }
 $workflow = ($json -join "`n") | ConvertFrom-Json
 foreach ($step in @($workflow.steps)) {
     $counts.Steps++
     foreach ($p in @(Get-SyntaxProblem $step.script)) { $problems.Add("$($step.where): $p") }
 }
+foreach ($script in @($workflow.scripts)) {
+    $counts.Scripts++
+    foreach ($p in @(Get-SyntaxProblem $script.script)) { $problems.Add("$($script.where): $p") }
+}
 # The Windows jobs' shape: see workflow_steps.py.
 foreach ($p in @($workflow.problems)) { $problems.Add($p) }
 
 foreach ($p in $problems) { Write-Output $p }
-$what = "$($counts.Files) .ps1 files, $($counts.Blocks) README blocks, $($counts.Steps) workflow steps"
+$what = "$($counts.Files) .ps1 files, $($counts.Blocks) README blocks, $($counts.Steps) workflow steps, $($counts.Scripts) e2e scripts"
 if ($problems.Count) {
     Write-Output "parse check: $($problems.Count) problem(s) in $what"
     exit 1

@@ -696,13 +696,16 @@ BEFORE_THE_HANG = report(b"Removing devices...\n"
 
 
 # A standard user made for the purpose tries to create the file NK_TARGET names; prints
-# "created", "denied" or what else went wrong. The user goes again afterwards.
+# "created", "denied" or what else went wrong. The user and its profile go again afterwards.
 AS_A_STANDARD_USER = r"""
 $name = 'nkuser' + (Get-Random -Maximum 99999)
-$password = 'Nk!' + [guid]::NewGuid().ToString('N').Substring(0, 16) + 'aA1'
+# 14 characters: net user asks "(Y/N)" for a longer password, and may wait for the answer.
+$password = 'Nk!' + [guid]::NewGuid().ToString('N').Substring(0, 8) + 'aA1'
 $null = & net.exe user $name $password /add
 if ($LASTEXITCODE -ne 0) { throw "net user $name /add: exit code $LASTEXITCODE" }
+$sid = $null
 try {
+    $sid = (New-Object System.Security.Principal.NTAccount $name).Translate([System.Security.Principal.SecurityIdentifier]).Value
     $try = "try { [IO.File]::WriteAllText('$env:NK_TARGET', 'planted'); exit 0 } " +
         "catch { if (`$_.Exception.GetBaseException() -is [UnauthorizedAccessException]) { exit 5 }; exit 9 }"
     $encoded = [Convert]::ToBase64String([Text.Encoding]::Unicode.GetBytes($try))
@@ -724,6 +727,15 @@ try {
     if ($process.ExitCode -notin 0, 5) { "exit code $($process.ExitCode)" }
 } finally {
     $null = & net.exe user $name /delete
+    # LoadUserProfile made a profile, which outlives the account; it unloads a moment after the try.
+    for ($attempt = 0; $sid -and $attempt -lt 10; $attempt++) {
+        $left = Get-CimInstance Win32_UserProfile -Filter "SID = '$sid'"
+        if (-not $left) { break }
+        try { Remove-CimInstance -InputObject $left -ErrorAction Stop } catch { Start-Sleep -Seconds 1 }
+    }
+    if ($sid -and (Get-CimInstance Win32_UserProfile -Filter "SID = '$sid'")) {
+        [Console]::Error.WriteLine("the profile of $name ($sid) is left")
+    }
 }
 """
 
@@ -736,7 +748,7 @@ def encoded(script):
 def windows_powershell(*args, env=None):
     """Windows PowerShell 5.1 with its own module path, whoever started this."""
     env = sm.own_module_path(dict(os.environ, **(env or {})), sm.WindowsHost())
-    return subprocess.run(
+    return sm.run(
         [os.path.join(os.environ["WINDIR"], "System32", "WindowsPowerShell", "v1.0", "powershell.exe"),
          "-NoProfile", "-NonInteractive", "-ExecutionPolicy", "Bypass", *args],
         env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
@@ -838,8 +850,8 @@ class ScenarioTest(unittest.TestCase):
         command, env, _ = self.harness.install_command(run_dir, INSTALL_SCRIPT, folder,
                                                        ["-StageOnly"])
         try:
-            staged = subprocess.run(command, env=env, stdin=subprocess.DEVNULL,
-                                    stdout=subprocess.PIPE, timeout=3 * sm.RUN_TIMEOUT)
+            staged = sm.run(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                            timeout=3 * sm.RUN_TIMEOUT)
             self.assertEqual(staged.returncode, 0, staged.stdout)
             tried = windows_powershell("-EncodedCommand", encoded(AS_A_STANDARD_USER),
                                        env={"NK_TARGET": os.path.join(folder, "planted.exe")})

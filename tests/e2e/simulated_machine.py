@@ -15,6 +15,7 @@ import hashlib
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -48,6 +49,27 @@ if os.environ.get("NK_E2E_NO_SKIP") == "1":
             result.addFailure(test, sys.exc_info())
 
     unittest.TextTestResult.addSkip = _fail_the_skip
+
+
+def run(command, timeout=None, **options):
+    """subprocess.run, but a child that outlives `timeout` goes with its whole
+    process tree, and nothing then waits on its pipes: subprocess.run kills
+    the child alone and, on Windows, then waits without limit for pipes that
+    the child's children still hold (python/cpython#81605, #121157)."""
+    process = subprocess.Popen(command, start_new_session=os.name != "nt", **options)
+    try:
+        stdout, stderr = process.communicate(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        if os.name == "nt":
+            subprocess.run(["taskkill", "/T", "/F", "/PID", str(process.pid)],
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=60)
+        else:
+            os.killpg(process.pid, signal.SIGKILL)
+        process.kill()
+        process.wait()
+        raise
+    return subprocess.CompletedProcess(command, process.returncode, stdout, stderr)
 
 
 def padded(instance_id):
@@ -302,9 +324,9 @@ class WineHost:
         for _ in range(3):
             # Only stdout is the tool's report. Wine's background processes
             # hold on to a stderr pipe for seconds after the program has ended.
-            result = subprocess.run(command, cwd=cwd, env=env, timeout=timeout,
-                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                    stderr=subprocess.DEVNULL)
+            result = run(command, cwd=cwd, env=env, timeout=timeout,
+                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                         stderr=subprocess.DEVNULL)
             if not self.glitched(result.returncode, result.stdout):
                 break
         if check:
@@ -362,9 +384,11 @@ class WindowsHost:
 
     def run(self, args, cwd=None, env=None, path=None, check=False, timeout=None):
         command, env = self.command(args, env, path)
-        return subprocess.run(command, cwd=cwd, env=env, check=check, timeout=timeout,
-                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                              stderr=subprocess.DEVNULL)
+        result = run(command, cwd=cwd, env=env, timeout=timeout, stdin=subprocess.DEVNULL,
+                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        if check:
+            result.check_returncode()
+        return result
 
     windows_path = staticmethod(os.path.abspath)
 
@@ -635,9 +659,8 @@ class Harness:
         # A file, not a pipe: Wine's background processes hold a pipe open.
         stderr_path = os.path.join(run_dir, "stderr.txt")
         with open(stderr_path, "wb") as stderr:
-            result = subprocess.run(command, cwd=self.run_cwd, env=env, timeout=RUN_TIMEOUT,
-                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                    stderr=stderr)
+            result = run(command, cwd=self.run_cwd, env=env, timeout=RUN_TIMEOUT,
+                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=stderr)
         return self._state(machine, run_dir, stdout=result.stdout, exit_code=result.returncode,
                            stderr=read(stderr_path),
                            calls=(read(log) or b"")[logged:].split(b"\n")[:-1])
@@ -674,9 +697,8 @@ class Harness:
         Returns the script's result and the folder's Logs directory."""
         run_dir = self.lay_out(machine)
         command, env, folder = self.install_command(run_dir, script)
-        result = subprocess.run(command, cwd=run_dir, env=env, timeout=3 * RUN_TIMEOUT,
-                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                stderr=subprocess.DEVNULL)
+        result = run(command, cwd=run_dir, env=env, timeout=3 * RUN_TIMEOUT,
+                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         return result, os.path.join(folder, "Logs")
 
     def install_command(self, run_dir, script, folder=None, extra=()):

@@ -109,20 +109,35 @@ int Add(const char* path) {
     record.resize(5);
     SP_DEVINFO_DATA device = {};
     device.cbSize = sizeof device;
-    bool made = SetupDiCreateDeviceInfoW(set, record[0].c_str(), &kUnknownClass, nullptr, nullptr,
-                                         0, &device) != FALSE;
+    // The step that failed is named: whether Windows takes nodes under
+    // enumerators other than ROOT is learnt from this line.
+    const char* failed = nullptr;
+    if (!SetupDiCreateDeviceInfoW(set, record[0].c_str(), &kUnknownClass, nullptr, nullptr, 0,
+                                  &device)) {
+      failed = "SetupDiCreateDeviceInfo";
+    }
     auto hardwareIds = SplitList(record[1]), compatibleIds = SplitList(record[2]);
-    if (made && !hardwareIds.empty()) {
-      made = SetProperty(set, device, SPDRP_HARDWAREID, JoinMultiSz(hardwareIds));
+    if (!failed && !hardwareIds.empty() &&
+        !SetProperty(set, device, SPDRP_HARDWAREID, JoinMultiSz(hardwareIds))) {
+      failed = "setting the hardware IDs";
     }
-    if (made && !compatibleIds.empty()) {
-      made = SetProperty(set, device, SPDRP_COMPATIBLEIDS, JoinMultiSz(compatibleIds));
+    if (!failed && !compatibleIds.empty() &&
+        !SetProperty(set, device, SPDRP_COMPATIBLEIDS, JoinMultiSz(compatibleIds))) {
+      failed = "setting the compatible IDs";
     }
-    if (made && !record[3].empty()) made = SetProperty(set, device, SPDRP_DEVICEDESC, record[3]);
-    if (made && !record[4].empty()) made = SetProperty(set, device, SPDRP_FRIENDLYNAME, record[4]);
-    if (made) made = SetupDiRegisterDeviceInfo(set, &device, 0, nullptr, nullptr, nullptr) != FALSE;
-    if (!made) {
-      fprintf(stderr, "%s: error 0x%08lX\n", NarrowUtf8(record[0]).c_str(), GetLastError());
+    if (!failed && !record[3].empty() && !SetProperty(set, device, SPDRP_DEVICEDESC, record[3])) {
+      failed = "setting the description";
+    }
+    if (!failed && !record[4].empty() && !SetProperty(set, device, SPDRP_FRIENDLYNAME, record[4])) {
+      failed = "setting the friendly name";
+    }
+    if (!failed && !SetupDiRegisterDeviceInfo(set, &device, 0, nullptr, nullptr, nullptr)) {
+      failed = "SetupDiRegisterDeviceInfo";
+    }
+    if (failed) {
+      DWORD error = GetLastError();
+      fprintf(stderr, "%s: %s failed, error 0x%08lX\n", NarrowUtf8(record[0]).c_str(), failed,
+              error);
       code = 1;
     }
   }
