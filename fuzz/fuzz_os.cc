@@ -83,10 +83,12 @@ DevicePresence DescribeDevice(const WString& instanceId, TreeDevice& device) {
   return FakeTreeHolds(id, device) ? DevicePresence::kPresent : DevicePresence::kAbsent;
 }
 
-bool IsPlainDriverFile(const char16_t*) { return false; }
+bool IsDeletableDriverFile(const char16_t*) { return false; }
 
-int32_t FindDriverFiles(const char16_t*, std::vector<WString>& names) {
+int32_t FindDriverFiles(const char16_t*, std::vector<WString>& names,
+                        std::vector<WString>& folders) {
   names.clear();
+  folders.clear();
   return kDriverFilesOk;
 }
 

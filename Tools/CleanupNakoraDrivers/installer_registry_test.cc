@@ -57,7 +57,7 @@ TEST_F(CleanupInstallerRegistryTest, Outcomes) {
        {u"DrvA", u"DrvB"},
        {},
        1,
-       "",
+       "\t !!! Listing cut short : Software\\Nakora, error code 5\n",
        {u"DrvB"}},
       {"name above U+00FF printed as ?",
        true,
@@ -72,7 +72,7 @@ TEST_F(CleanupInstallerRegistryTest, Outcomes) {
        {u"Drv" + WString(257, u'x'), u"DrvB"},
        {},
        -1,
-       "",
+       "\t !!! Listing cut short : Software\\Nakora, error code 234\n",
        {u"Drv" + WString(257, u'x'), u"DrvB"}},
   };
   for (const Case& c : cases) {
