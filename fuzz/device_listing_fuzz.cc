@@ -79,25 +79,24 @@ bool Holds(const WString& text, const char* word) {
   return text.find(Widen(word)) != WString::npos;
 }
 
-std::string Narrow(const WString& text) { return std::string(text.begin(), text.end()); }
-
-// Does one of the tree's IDs name the maker's product that is kept?
-bool Kept(const TreeDevice& device) {
-  for (const WString& id : device.ids) {
-    std::string upper = Upper(Narrow(id));
-    size_t at = upper.find("VID_E7A9&PID_");
-    if (at != std::string::npos && ExemptByLibrary(upper, at + 9)) return true;
-  }
-  return false;
+// The tree's IDs in capitals, one after another: no ID holds a comma.
+std::string TreeIds(const TreeDevice& device) {
+  std::string ids;
+  for (const WString& id : device.ids) ids += Upper(std::string(id.begin(), id.end())) + ",";
+  return ids;
 }
 
-// Is it an endpoint, one that findall *MMDEVAPI* lists?
+// Does one of them name a kept product of the maker's?
+bool Kept(const TreeDevice& device) {
+  std::string ids = TreeIds(device);
+  size_t at = ids.find("VID_E7A9&PID_");
+  return at != std::string::npos && ExemptByLibrary(ids, at + 9);
+}
+
+// An endpoint: its ID, and one that findall *MMDEVAPI* matched.
 bool Endpoint(const std::string& id, const TreeDevice& device) {
-  if (id.rfind("SWD\\MMDEVAPI\\", 0) != 0) return false;
-  for (const WString& treeId : device.ids) {
-    if (Upper(Narrow(treeId)).find("MMDEVAPI") != std::string::npos) return true;
-  }
-  return false;
+  return id.rfind("SWD\\MMDEVAPI\\", 0) == 0 &&
+         TreeIds(device).find("MMDEVAPI") != std::string::npos;
 }
 
 // Does the tree confirm the instance for the phase? A device: an ID that
@@ -111,13 +110,8 @@ bool Confirms(const std::string& id, const std::string& entry, bool audio) {
     return (entry.find("Nakora") != std::string::npos && Holds(device.name, "Nakora")) ||
            (entry.find("QVA") != std::string::npos && Holds(device.name, "QVA"));
   }
-  for (const WString& treeId : device.ids) {
-    std::string upper = Upper(Narrow(treeId));
-    if (upper.find("VID_E7A9") != std::string::npos || upper.find("QVA") != std::string::npos) {
-      return true;
-    }
-  }
-  return false;
+  std::string ids = TreeIds(device);
+  return ids.find("VID_E7A9") != std::string::npos || ids.find("QVA") != std::string::npos;
 }
 
 // The removal one entry asks for, if any. `confirmed` holds the instances

@@ -73,7 +73,7 @@ DevicePresence DescribeDevice(const WString& instanceId, TreeDevice& device) {
 int32_t FindDriverFiles(const char16_t* pattern, std::vector<WString>& names,
                         std::vector<WString>& folders) {
   names = Fake().driverFiles[pattern];
-  folders = Fake().driverFolders[pattern];
+  folders.clear();
   return Fake().driverFilesError;
 }
 

@@ -44,9 +44,9 @@ struct FakeOs {
   std::map<std::string, std::string> listings;
   bool listingsElsewhere = false;
 
-  // Files and folders in the drivers directory by pattern, and the error
-  // looking fails with. A name del may take is a file that lists itself.
-  std::map<WString, std::vector<WString>> driverFiles, driverFolders;
+  // Files in the drivers directory by pattern, and the error looking fails
+  // with. A name del may take is a file that lists itself.
+  std::map<WString, std::vector<WString>> driverFiles;
   int32_t driverFilesError = 0;
 
   // HKLM\Software\Nakora: absent, or present with these subkeys in

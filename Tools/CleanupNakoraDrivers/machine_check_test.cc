@@ -83,27 +83,4 @@ TEST_F(CheckListingTest, ListingNotWrittenHereCannotTell) {
   }
 }
 
-// The check counts what the cleanup would delete, and a look that stopped
-// part-way cannot tell.
-TEST_F(CheckListingTest, DriverFilesAndInstallerKeys) {
-  Fake().driverFiles[u"NkCommon.sys"] = {u"NkCommon.sys"};
-  Fake().driverFolders[u"NkDev_*.sys"] = {u"NkDev_A.sys"};
-  Fake().parentExists = true;
-  Fake().subkeys = {u"DrvA", u"DrvB"};
-  Fake().enumFailsAt = 1;
-  CheckTally tally;
-  ::testing::internal::CaptureStdout();
-  CheckDriverFiles(tally);
-  CheckInstallerRegistry(tally);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-            "Looking for driver files...\n"
-            "\t Folder left alone : NkDev_A.sys\n"
-            "\t Driver file : NkCommon.sys\n"
-            "Looking for driver installer registry...\n"
-            "\t Registry key : Software\\Nakora\\DrvA\n"
-            "\t !!! Looking FAILED : Software\\Nakora, error code 5\n");
-  EXPECT_EQ(tally.driverFiles, 1);
-  EXPECT_EQ(Verdict(tally), kCannotTell);
-}
-
 }  // namespace

@@ -438,11 +438,11 @@ def odd_listing_scenarios():
 def chosen_names_scenario():
     """Names and a serial number a device chose, on Wine's device tree:
     devcon prints a line feed in a name as a line end and U+001A as the byte
-    it is. Text after a line feed that reads as another maker's entry, or as a
-    kept device's in either case, steers no removal in either phase; a serial
-    with colons is removed whole, named or not; a U+001A listed first hides
-    nothing; control characters print as '?'. A folder named like the common
-    driver file is no file."""
+    it is. Text after a line feed that reads as another maker's entry, or a kept
+    device's in any case, steers no removal; a serial with colons is removed
+    whole, named or not; a U+001A listed first hides nothing; control
+    characters print as '?'. A folder named like the common driver file is no
+    file."""
     s = sample
     pad = b"USB\\VID_E7A9&PID_0A01\\5&1A1A1A1A&0&1"
     other_headset = b"USB\\VID_046D&PID_C08B\\5&11111111&0&3"
@@ -465,13 +465,10 @@ def chosen_names_scenario():
 
     def lines(*instance_ids):
         """The devices' entries: a line feed in a name goes out as a line end."""
-        return b"".join(i + b"\r\n" if i == nameless_serial else
-                        sm.device_line(i, (names.get(i) or s.NAMES[i]).replace(b"\n", b"\r\n"))
+        return b"".join(sm.device_line(i, (names.get(i) or s.NAMES[i]).replace(b"\n", b"\r\n"))
                         for i in instance_ids)
 
     def device(instance_id):
-        if instance_id == nameless_serial:
-            return sm.Device(instance_id)
         if instance_id not in names:
             return s.device(instance_id)
         endpoint = dict(hardware_ids=s.ENDPOINT_IDS) if b"MMDEVAPI" in instance_id else {}
@@ -481,9 +478,9 @@ def chosen_names_scenario():
         name="names and serials a device chose",
         machine=Machine(devices=[device(i) for i in (
                             pad, other_headset, two_lines, serial, s.RECEIVER, keeps, small,
-                            nameless_serial, controls, s.VIRTUAL_AUDIO, two_endpoints,
-                            keeps_endpoint, small_endpoint, s.HEADSET_SPEAKERS,
-                            s.ONBOARD_SPEAKERS)],
+                            controls, s.VIRTUAL_AUDIO, two_endpoints, keeps_endpoint,
+                            small_endpoint, s.HEADSET_SPEAKERS, s.ONBOARD_SPEAKERS)]
+                        + [sm.Device(nameless_serial)],
                         driver_files=["NkDev_Hid.sys"],
                         # del given a folder deletes the files in it.
                         driver_folders={"NkCommon.sys": ["NkDev_Audio.sys"]},
@@ -513,8 +510,7 @@ def chosen_names_scenario():
             + LAST_PHASES),
         calls=[sm.through_cmd(FINDALL_DEVICES, b"> devicelist.txt"), FINDALL_DEVICES,
                sm.through_cmd(FINDALL_BRAND, b">> devicelist.txt"), FINDALL_BRAND]
-        + [remove_call(padded(i)) for i in (pad, two_lines, serial)]
-        + [remove_call(nameless_serial)]
+        + [remove_call(padded(i)) for i in (pad, two_lines, serial)] + [remove_call(nameless_serial)]
         + [remove_call(padded(i)) for i in (controls, keeps, small, s.VIRTUAL_AUDIO)]
         + [sm.through_cmd(FINDALL_AUDIO, b"> audiodevicelist.txt"), FINDALL_AUDIO,
            remove_call(s.HEADSET_SPEAKERS),
@@ -522,9 +518,9 @@ def chosen_names_scenario():
            b"cmd\t /C del /F /A %WINDIR%\\system32\\drivers\\NkDev_*.sys ", RESCAN],
         driver_files=["NkCommon.sys\\", "NkCommon.sys\\NkDev_Audio.sys"],
         listings={
-            "devicelist.txt": lines(s.RECEIVER, pad, two_lines, serial, nameless_serial, controls,
-                                    keeps, small)
-            + b"8 matching device(s) found.\r\n" + listed(s.VIRTUAL_AUDIO),
+            "devicelist.txt": lines(s.RECEIVER, pad, two_lines, serial) + nameless_serial + b"\r\n"
+            + lines(controls, keeps, small) + b"8 matching device(s) found.\r\n"
+            + listed(s.VIRTUAL_AUDIO),
             "audiodevicelist.txt": lines(two_endpoints, s.HEADSET_SPEAKERS, keeps_endpoint,
                                          small_endpoint, s.ONBOARD_SPEAKERS)
             + b"5 matching device(s) found.\r\n",
