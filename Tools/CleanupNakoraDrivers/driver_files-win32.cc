@@ -30,7 +30,7 @@ int32_t FindDriverFiles(const char16_t* pattern, std::vector<WString>& names,
   }
   do {
     // del's wildcard matches no directory, links and junctions to one included.
-    bool folder = found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+    bool folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     (folder ? folders : names).push_back(reinterpret_cast<const char16_t*>(found.cFileName));
   } while (FindNextFileW(search, &found));
   DWORD error = GetLastError();
