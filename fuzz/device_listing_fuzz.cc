@@ -1,6 +1,7 @@
 // A device or audio listing through the device and endpoint decisions. Every
 // removal must name an instance that the fake tree holds and confirms, by its
-// entry's own instance ID, verbatim, and never one that devcon could widen;
+// entry's own instance ID, verbatim, and never one that devcon could widen,
+// one the tree holds as kept or, in the audio phase, one that is no endpoint;
 // the lines must be handled exactly as an independent reading of the rules
 // says. Line feeds, Ctrl+Z and colons may stand anywhere: a device's name
 // holds whatever it chose.
@@ -16,19 +17,20 @@
 
 namespace {
 
-// Could devcon read this ID as more than one device, or as the root of the
-// tree? Checked here on its own, not through the program's check.
+bool IdChar(unsigned char c) { return c >= 0x21 && c <= 0x7E && c != ','; }
+
+// Could devcon read this ID as more than one device, as something else than
+// the tree does, or as the root of the tree? Only what Windows allows in an ID
+// may pass. Checked here on its own, not through the program's check.
 bool Widens(const std::string& id) {
   size_t end = id.find_last_not_of(' ');
-  if (end == std::string::npos) return true;
+  if (end == std::string::npos || std::string("'@=").find(id[0]) != std::string::npos) return true;
   for (size_t i = 0; i <= end; ++i) {
     char c = id[i];
-    if (c == '*' || c == '"' || c == '\t' || c == ' ' || c == '\0') return true;
+    if (!IdChar(c) || c == '*' || c == '"') return true;
   }
   return false;
 }
-
-bool IdChar(unsigned char c) { return c >= 0x21 && c <= 0x7E && c != ','; }
 
 bool IsBareId(const std::string& line) {
   return !line.empty() && std::all_of(line.begin(), line.end(), IdChar) &&
@@ -54,8 +56,7 @@ bool HoldsEntry(const std::string& description) {
 }
 
 // The C library's own reading of the product ID.
-bool ExemptByLibrary(const std::string& line) {
-  size_t at = line.find("PID_");
+bool ExemptByLibrary(const std::string& line, size_t at) {
   if (at == std::string::npos) return false;
   unsigned int id = 0;
   sscanf(line.c_str() + at, "PID_%04X", &id);
@@ -78,23 +79,39 @@ bool Holds(const WString& text, const char* word) {
   return text.find(Widen(word)) != WString::npos;
 }
 
+// The tree's IDs in capitals, one after another: no ID holds a comma.
+std::string TreeIds(const TreeDevice& device) {
+  std::string ids;
+  for (const WString& id : device.ids) ids += Upper(std::string(id.begin(), id.end())) + ",";
+  return ids;
+}
+
+// Does one of them name a kept product of the maker's?
+bool Kept(const TreeDevice& device) {
+  std::string ids = TreeIds(device);
+  size_t at = ids.find("VID_E7A9&PID_");
+  return at != std::string::npos && ExemptByLibrary(ids, at + 9);
+}
+
+// An endpoint: its ID, and one that findall *MMDEVAPI* matched.
+bool Endpoint(const std::string& id, const TreeDevice& device) {
+  return id.rfind("SWD\\MMDEVAPI\\", 0) == 0 &&
+         TreeIds(device).find("MMDEVAPI") != std::string::npos;
+}
+
 // Does the tree confirm the instance for the phase? A device: an ID that
 // findall's *VID_E7A9* or *QVA* matches. An endpoint: a name holding a word
 // that the entry holds too.
 bool Confirms(const std::string& id, const std::string& entry, bool audio) {
   TreeDevice device;
-  if (!FakeTreeHolds(id, device)) return false;
+  if (!FakeTreeHolds(id, device) || Kept(device)) return false;
   if (audio) {
+    if (!Endpoint(id, device)) return false;
     return (entry.find("Nakora") != std::string::npos && Holds(device.name, "Nakora")) ||
            (entry.find("QVA") != std::string::npos && Holds(device.name, "QVA"));
   }
-  for (const WString& treeId : device.ids) {
-    std::string upper = Upper(std::string(treeId.begin(), treeId.end()));
-    if (upper.find("VID_E7A9") != std::string::npos || upper.find("QVA") != std::string::npos) {
-      return true;
-    }
-  }
-  return false;
+  std::string ids = TreeIds(device);
+  return ids.find("VID_E7A9") != std::string::npos || ids.find("QVA") != std::string::npos;
 }
 
 // The removal one entry asks for, if any. `confirmed` holds the instances
@@ -105,14 +122,17 @@ void Expect(const std::string& entry, bool audio, std::set<std::string>& confirm
       entry.find("QVA") == std::string::npos) {
     return;
   }
-  // devcon's own colon is the first one followed by a blank.
+  // devcon's own colon is the first one followed by a blank; a nameless
+  // device's bare ID is all of its line, colons included.
   size_t colon = entry.find(": ");
-  if (colon == std::string::npos) colon = entry.find(':');
+  if (colon == std::string::npos && !IsBareId(entry)) colon = entry.find(':');
   std::string id = colon == std::string::npos ? entry : entry.substr(0, colon);
   if (colon == std::string::npos ? !IsBareId(entry) : HoldsEntry(entry.substr(colon + 1))) return;
   // sscanf stops at a NUL; so does the ID's own scan, which never crosses one.
-  if (!audio && ExemptByLibrary(entry)) return;
+  if (!audio && ExemptByLibrary(entry, entry.find("PID_"))) return;
   if (Widens(id)) return;
+  // Only an endpoint's ID, in the letters devcon prints, goes in the audio phase.
+  if (audio && id.rfind("SWD\\MMDEVAPI\\", 0) != 0) return;
   std::string key = Upper(Trimmed(id));
   if (!confirmed.count(key)) {
     if (!Confirms(Trimmed(id), entry, audio)) return;
@@ -150,6 +170,8 @@ void Check(const std::vector<std::string>& lines, bool audio) {
     bool ours = audio ? Holds(device.name, "Nakora") || Holds(device.name, "QVA")
                       : Confirms(Trimmed(id), "", false);
     Require(ours, "a removal of an instance the tree does not confirm");
+    Require(!Kept(device), "a removal of a node the tree holds as kept");
+    Require(!audio || Endpoint(Trimmed(id), device), "a removal in the audio phase of no endpoint");
   }
   Require(removals == expected, "removals differ from the lines' own instance IDs");
 }

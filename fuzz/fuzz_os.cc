@@ -69,11 +69,15 @@ bool FakeTreeHolds(const std::string& instanceId, TreeDevice& device) {
     hash = (hash ^ static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 32 : c)) * 16777619u;
   }
   if (hash % 4 == 0) return false;
+  // The maker's, the brand's, another maker's, and a kept product's in small letters.
   static const char16_t* const kIds[] = {u"USB\\VID_E7A9&PID_0A00", u"hid\\qva_control",
-                                         u"USB\\VID_046D&PID_C08B"};
+                                         u"USB\\VID_046D&PID_C08B",
+                                         u"usb\\vid_e7a9&pid_0001&rev_01"};
   static const char16_t* const kNames[] = {u"Speakers (Nakora)", u"QVA Mic", u"Realtek Audio"};
-  device.ids = {kIds[(hash >> 2) % 3], u"USB\\Class_03"};
-  device.name = kNames[(hash >> 4) % 3];
+  // Endpoints and other nodes alike.
+  static const char16_t* const kKinds[] = {u"MMDEVAPI\\AudioEndpoints", u"USB\\Class_03"};
+  device.ids = {kIds[(hash >> 2) % 4], kKinds[(hash >> 4) % 2]};
+  device.name = kNames[(hash >> 5) % 3];
   return true;
 }
 
@@ -83,10 +87,12 @@ DevicePresence DescribeDevice(const WString& instanceId, TreeDevice& device) {
   return FakeTreeHolds(id, device) ? DevicePresence::kPresent : DevicePresence::kAbsent;
 }
 
-bool IsPlainDriverFile(const char16_t*) { return false; }
+bool IsDeletableDriverFile(const char16_t*) { return false; }
 
-int32_t FindDriverFiles(const char16_t*, std::vector<WString>& names) {
+int32_t FindDriverFiles(const char16_t*, std::vector<WString>& names,
+                        std::vector<WString>& folders) {
   names.clear();
+  folders.clear();
   return kDriverFilesOk;
 }
 

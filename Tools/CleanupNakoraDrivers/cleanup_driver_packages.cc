@@ -50,10 +50,9 @@ void CleanupDriverPackages() {
   WString published, original;
   ReadRunListing(discarded, kDriverListFile, [&published, &original](const WString& line) {
     if (!JudgeDriverTableLine(line, published, original)) return;
-    if (RunCommand(kDevcon, kDeleteDriverPackage + published) == 0) {
-      PrintLine("\t Nakora INF: %S (%S) - Removed\n", published.c_str(), original.c_str());
-    } else {
-      PrintLine("\t Nakora INF: %S (%S) - Remove FAILED!!!\n", published.c_str(), original.c_str());
-    }
+    const char* format = RunCommand(kDevcon, kDeleteDriverPackage + published) == 0
+                             ? "\t Nakora INF: %S (%S) - Removed\n"
+                             : "\t Nakora INF: %S (%S) - Remove FAILED!!!\n";
+    PrintLine(format, ForReport(published).c_str(), ForReport(original).c_str());
   });
 }

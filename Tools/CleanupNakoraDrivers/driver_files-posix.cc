@@ -34,22 +34,32 @@ int32_t ForEachMatch(const char16_t* pattern, OnEntry onEntry) {
 
 }  // namespace
 
-int32_t FindDriverFiles(const char16_t* pattern, std::vector<WString>& names) {
+namespace {
+
+// A symbolic link to a directory stands for a junction or a directory link.
+bool IsFolder(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace
+
+int32_t FindDriverFiles(const char16_t* pattern, std::vector<WString>& names,
+                        std::vector<WString>& folders) {
   names.clear();
-  int32_t error = ForEachMatch(pattern, [&names](const std::string& path, const char* name) {
-    struct stat info;
-    if (stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) names.push_back(WidenBytes(name));
+  folders.clear();
+  int32_t error = ForEachMatch(pattern, [&](const std::string& path, const char* name) {
+    (IsFolder(path) ? folders : names).push_back(WidenBytes(name));
   });
   std::sort(names.begin(), names.end());
+  std::sort(folders.begin(), folders.end());
   return error;
 }
 
-// A symbolic link stands for a reparse point.
-bool IsPlainDriverFile(const char16_t* name) {
-  bool plain = false;
-  ForEachMatch(name, [&plain](const std::string& path, const char*) {
-    struct stat info;
-    plain = plain || (lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode));
+bool IsDeletableDriverFile(const char16_t* name) {
+  bool deletable = false;
+  ForEachMatch(name, [&deletable](const std::string& path, const char*) {
+    deletable = deletable || !IsFolder(path);
   });
-  return plain;
+  return deletable;
 }

@@ -16,8 +16,10 @@ bool DriverPath(const char16_t* name, std::wstring& path) {
 
 }  // namespace
 
-int32_t FindDriverFiles(const char16_t* pattern, std::vector<WString>& names) {
+int32_t FindDriverFiles(const char16_t* pattern, std::vector<WString>& names,
+                        std::vector<WString>& folders) {
   names.clear();
+  folders.clear();
   std::wstring path;
   if (!DriverPath(pattern, path)) return static_cast<int32_t>(GetLastError());
   WIN32_FIND_DATAW found;
@@ -27,19 +29,19 @@ int32_t FindDriverFiles(const char16_t* pattern, std::vector<WString>& names) {
     return error == ERROR_FILE_NOT_FOUND ? kDriverFilesOk : static_cast<int32_t>(error);
   }
   do {
-    // del deletes files only.
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    names.push_back(reinterpret_cast<const char16_t*>(found.cFileName));
+    // del's wildcard matches no directory, links and junctions to one included.
+    bool folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    (folder ? folders : names).push_back(reinterpret_cast<const char16_t*>(found.cFileName));
   } while (FindNextFileW(search, &found));
   DWORD error = GetLastError();
   FindClose(search);
   return error == ERROR_NO_MORE_FILES ? kDriverFilesOk : static_cast<int32_t>(error);
 }
 
-bool IsPlainDriverFile(const char16_t* name) {
+bool IsDeletableDriverFile(const char16_t* name) {
   std::wstring path;
   if (!DriverPath(name, path)) return false;
+  // A link's own attributes: a directory link carries the directory attribute.
   DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES &&
-         !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }

@@ -7,9 +7,10 @@
 void RemoveDriverFiles() {
   PrintLine("Removing driver files...\n");
   // del reports nothing we could use: missing files are the usual case.
-  // The wildcard passes over directories: del matches files only.
+  // The wildcard passes over directories: del matches files only. The named
+  // file is handed over only when it is no directory.
   RunCommand(kCmd, kDeleteDeviceDrivers);
-  if (IsPlainDriverFile(kDriverFilePatterns[1])) RunCommand(kCmd, kDeleteCommonDriver);
+  if (IsDeletableDriverFile(kDriverFilePatterns[1])) RunCommand(kCmd, kDeleteCommonDriver);
 }
 
 void RescanDevices() {

@@ -23,7 +23,7 @@ TEST_F(DriverFilesAndRescanTest, BothDeletionsRunWhateverTheyReturn) {
 }
 
 // del given a directory deletes the files in it: the named file's command
-// runs only for a plain file. The wildcard matches files alone and always runs.
+// runs only for one that is no directory. The wildcard matches files alone and always runs.
 TEST_F(DriverFilesAndRescanTest, NoCommonDriverFileNoDelOfIt) {
   EXPECT_EQ(Run(RemoveDriverFiles), "Removing driver files...\n");
   std::vector<FakeCommand> want = {{u"cmd", kDeleteDeviceDrivers}};

@@ -70,12 +70,14 @@ DevicePresence DescribeDevice(const WString& instanceId, TreeDevice& device) {
   return DevicePresence::kPresent;
 }
 
-int32_t FindDriverFiles(const char16_t* pattern, std::vector<WString>& names) {
+int32_t FindDriverFiles(const char16_t* pattern, std::vector<WString>& names,
+                        std::vector<WString>& folders) {
   names = Fake().driverFiles[pattern];
+  folders.clear();
   return Fake().driverFilesError;
 }
 
-bool IsPlainDriverFile(const char16_t* name) {
+bool IsDeletableDriverFile(const char16_t* name) {
   const std::vector<WString>& names = Fake().driverFiles[name];
   return names.size() == 1 && names[0] == name;
 }

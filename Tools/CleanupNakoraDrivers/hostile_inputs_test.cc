@@ -58,6 +58,7 @@ TEST_F(HostileInputTest, AMillionLines) {
   listing += "SWD\\MMDEVAPI\\{last}: Nakora Speakers";
   Stage("audiodevicelist.txt", listing);
   Fake().named[u"SWD\\MMDEVAPI\\{last}"] = u"Nakora Speakers";
+  Fake().treeIds[u"SWD\\MMDEVAPI\\{last}"] = {u"MMDEVAPI\\AudioEndpoints"};
   EXPECT_EQ(Run(RemoveAudioDevices), "Removing audio devices...\n\t Removed :  Nakora Speakers\n");
   EXPECT_EQ(Fake().commands.size(), 2u);
 }

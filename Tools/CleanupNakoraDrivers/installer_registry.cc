@@ -13,15 +13,16 @@ bool IsInstallerKeyName(const WString& name) {
   return Find(name, u"Drv") != kNotFound || Find(name, u"Driver") != kNotFound;
 }
 
-std::vector<WString> CollectInstallerKeys(RegistryKey parent) {
+std::vector<WString> CollectInstallerKeys(RegistryKey parent, int32_t& error) {
   // Collect first: deleting while enumerating would shift the indexes and skip keys.
   std::vector<WString> names;
   char16_t name[kNameSize];
-  for (uint32_t index = 0; RegistryEnumKey(parent, index, name, kNameSize) == kRegistryOk;
-       ++index) {
+  uint32_t index = 0;
+  while ((error = RegistryEnumKey(parent, index++, name, kNameSize)) == kRegistryOk) {
     WString found = name;
     if (IsInstallerKeyName(found)) names.push_back(found);
   }
+  if (error == kRegistryNoMoreItems) error = kRegistryOk;
   return names;
 }
 
@@ -30,10 +31,15 @@ void CleanupInstallerRegistry() {
   RegistryKey parent = nullptr;
   if (RegistryOpenKey(kInstallerParentKey, &parent) != kRegistryOk) return;
 
-  for (const WString& found : CollectInstallerKeys(parent)) {
+  int32_t error = kRegistryOk;
+  for (const WString& found : CollectInstallerKeys(parent, error)) {
     if (RegistryDeleteTree(parent, found.c_str()) != kRegistryOk) {
       PrintLine("\t Error deleting registry : %S\\%S\n", kInstallerParentKey, found.c_str());
     }
   }
   RegistryCloseKey(parent);
+  // What the enumeration did not reach is still there.
+  if (error != kRegistryOk) {
+    PrintLine("\t !!! Listing cut short : %S, error code %d\n", kInstallerParentKey, error);
+  }
 }

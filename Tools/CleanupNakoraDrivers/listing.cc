@@ -130,6 +130,11 @@ WString UpperAscii(WString text) {
   return text;
 }
 
+WString ForReport(WString text) {
+  for (char16_t& c : text) c = (c < 0x20 && c != u'\t') || c == 0x7F ? u'?' : c;
+  return text;
+}
+
 void TrimSpaces(WString& text) {
   size_t first = text.find_first_not_of(u' ');
   if (first == kNotFound) {

@@ -78,5 +78,10 @@ void TrimSpaces(WString& text);
 // `field` as it was.
 size_t ReadField(const WString& line, WString& field, std::u16string_view delimiter, size_t start);
 
+// Listing text as a report line shows it: a control character other than the
+// tab (a carriage return, an escape sequence, a NUL) becomes '?', so that a
+// name a device chose can neither hide nor fake lines on the console.
+WString ForReport(WString text);
+
 // Byte-per-character conversions, the same mapping the listing stream uses.
 WString WidenBytes(const std::string& bytes);

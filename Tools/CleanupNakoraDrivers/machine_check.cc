@@ -28,17 +28,18 @@ bool ListingMade(int32_t result, bool discarded, const char* fileName, const cha
 }
 
 void ReportDeviceEntry(const DeviceEntry& entry, CheckTally& tally) {
+  const WString description = ForReport(entry.description);
   switch (entry.action) {
     case DeviceEntry::kRemove:
-      PrintLine("\t To remove : %S\n", entry.description.c_str());
+      PrintLine("\t To remove : %S\n", description.c_str());
       ++tally.devices;
       break;
     case DeviceEntry::kKeep:
-      PrintLine("\t Kept : %S\n", entry.description.c_str());
+      PrintLine("\t Kept : %S\n", description.c_str());
       break;
     case DeviceEntry::kRefuse:
       // The cleanup reports these as failed without handing them to devcon.
-      PrintLine("\t !!! Cannot remove : %S\n", entry.description.c_str());
+      PrintLine("\t !!! Cannot remove : %S\n", description.c_str());
       ++tally.devices;
       break;
     case DeviceEntry::kPassOver:
@@ -105,7 +106,8 @@ void CheckDriverPackages(CheckTally& tally) {
   WString published, original;
   ReadListing(kCheckDriverListFile, "driver package listing", tally, [&](const WString& line) {
     if (!JudgeDriverTableLine(line, published, original)) return;
-    PrintLine("\t Nakora INF: %S (%S)\n", published.c_str(), original.c_str());
+    PrintLine("\t Nakora INF: %S (%S)\n", ForReport(published).c_str(),
+              ForReport(original).c_str());
     ++tally.packages;
   });
 }
@@ -118,9 +120,9 @@ static_assert(std::u16string_view(kDeleteCommonDriver).find(kDriverFilePatterns[
 
 void CheckDriverFiles(CheckTally& tally) {
   PrintLine("Looking for driver files...\n");
-  std::vector<WString> names;
+  std::vector<WString> names, folders;
   for (const char16_t* pattern : kDriverFilePatterns) {
-    int32_t error = FindDriverFiles(pattern, names);
+    int32_t error = FindDriverFiles(pattern, names, folders);
     if (error != kDriverFilesOk) {
       PrintLine("\t !!! Looking FAILED : %S, error code %d\n", pattern, error);
       tally.failures.push_back("driver file search");
@@ -130,6 +132,8 @@ void CheckDriverFiles(CheckTally& tally) {
       PrintLine("\t Driver file : %S\n", name.c_str());
       ++tally.driverFiles;
     }
+    // The cleanup never hands a directory to del.
+    for (const WString& name : folders) PrintLine("\t Folder left alone : %S\n", name.c_str());
   }
 }
 
@@ -143,11 +147,17 @@ void CheckInstallerRegistry(CheckTally& tally) {
     tally.failures.push_back("registry");
     return;
   }
-  for (const WString& name : CollectInstallerKeys(parent)) {
+  int32_t error = kRegistryOk;
+  for (const WString& name : CollectInstallerKeys(parent, error)) {
     PrintLine("\t Registry key : %S\\%S\n", kInstallerParentKey, name.c_str());
     ++tally.installerKeys;
   }
   RegistryCloseKey(parent);
+  // The keys after the point where enumeration stopped may be installers'.
+  if (error != kRegistryOk) {
+    PrintLine("\t !!! Looking FAILED : %S, error code %d\n", kInstallerParentKey, error);
+    tally.failures.push_back("registry");
+  }
 }
 
 CheckVerdict Verdict(const CheckTally& tally) {

@@ -21,17 +21,23 @@ void RescanDevices();             // hardware rescan, always last
 // 0 when no number is there.
 int32_t ReadProductId(const WString& line, size_t at);
 bool IsExemptProductId(int32_t productId);
+// Whether one of the tree's IDs for a node holds "VID_E7A9&PID_" in any case
+// and an exempt product ID after it: such a node stays, whatever its line says.
+bool NamesExemptProduct(const TreeDevice& device);
 // What the device phase does with one line of its listing. An entry is
 // removed only when the tree confirms it: it holds the instance, with a
-// hardware or compatible ID that the listings' patterns match.
+// hardware or compatible ID that the listings' patterns match, and none that
+// names an exempt product.
 DeviceEntry JudgeDeviceLine(const WString& line, ConfirmedInstances& confirmed);
 
 // Does an audio endpoint line name the maker or its audio brand?
 bool HasEndpointWord(const WString& line);
 // The endpoint entries of one line of the endpoint listing that the audio
 // phase acts on, in line order; run-together entries each get their own. An
-// entry is removed only when the tree confirms it: it holds the instance, and
-// its name there holds an endpoint word that the entry's text holds.
+// entry is removed only when its ID is an endpoint's and the tree confirms it:
+// it holds the instance, with a hardware ID holding "MMDEVAPI", none that
+// names an exempt product, and a name holding an endpoint word that the
+// entry's text holds.
 void JudgeEndpointLine(const WString& line, ConfirmedInstances& confirmed,
                        std::vector<DeviceEntry>& entries);
 
@@ -51,5 +57,6 @@ constexpr const char16_t* kDriverFilePatterns[] = {u"NkDev_*.sys", u"NkCommon.sy
 // Does an installer subkey's name mark it as a driver installer's?
 bool IsInstallerKeyName(const WString& name);
 constexpr const char16_t* kInstallerParentKey = u"Software\\Nakora";
-// The installer subkeys of an open parent key, in enumeration order.
-std::vector<WString> CollectInstallerKeys(RegistryKey parent);
+// The installer subkeys of an open parent key, in enumeration order. `error`
+// is kRegistryOk, or the code that stopped the enumeration before its end.
+std::vector<WString> CollectInstallerKeys(RegistryKey parent, int32_t& error);

@@ -10,11 +10,19 @@
 namespace {
 
 constexpr std::u16string_view kEndpointWords[] = {u"Nakora", u"QVA"};
+// Every endpoint's instance ID begins so.
+constexpr std::u16string_view kEndpointId = u"SWD\\MMDEVAPI\\";
 
 // An entry may be text within an endpoint's name, which embeds the name a
-// device gives itself, line feeds included. It counts only when the tree names
-// the instance with the word that picked the entry.
-bool NamedWithWordOf(const TreeDevice& device, const WString& piece) {
+// device gives itself, line feeds included. It counts only when the tree
+// holds an endpoint there, one that findall *MMDEVAPI* lists, and names it
+// with the word that picked the entry.
+bool IsEndpointNamedWithWordOf(const TreeDevice& device, const WString& piece) {
+  bool endpoint = false;
+  for (const WString& id : device.ids) {
+    endpoint = endpoint || Find(UpperAscii(id), u"MMDEVAPI") != kNotFound;
+  }
+  if (!endpoint) return false;
   for (std::u16string_view word : kEndpointWords) {
     if (Find(piece, word) != kNotFound && Find(device.name, word) != kNotFound) return true;
   }
@@ -35,9 +43,8 @@ void JudgeEndpointLine(const WString& line, ConfirmedInstances& confirmed,
   entries.clear();
   // Almost no line names the maker: those go without being split.
   if (!HasEndpointWord(line)) return;
-  // Every endpoint's instance ID begins so, which tells run-together entries
-  // apart: each is judged on its own text.
-  constexpr std::u16string_view kEndpointId = u"SWD\\MMDEVAPI\\";
+  // The start of an endpoint's ID tells run-together entries apart: each is
+  // judged on its own text.
   for (size_t start = 0; start < line.size();) {
     size_t next = Find(line, kEndpointId, start + 1);
     WString piece = Substring(line, start, next == kNotFound ? kNotFound : next - start);
@@ -55,11 +62,14 @@ void JudgeEndpointLine(const WString& line, ConfirmedInstances& confirmed,
     } else {
       continue;
     }
-    if (entry.action == DeviceEntry::kRemove &&
-        !TreeConfirms(entry.instanceId, confirmed, [&piece](const TreeDevice& device) {
-          return NamedWithWordOf(device, piece);
-        })) {
+    // Only an endpoint goes in this phase, whatever the line says.
+    if (entry.action == DeviceEntry::kRemove && entry.instanceId.rfind(kEndpointId, 0) != 0) {
       entry.action = DeviceEntry::kRefuse;
+    }
+    if (entry.action == DeviceEntry::kRemove) {
+      entry.action = AskTree(entry.instanceId, confirmed, [&piece](const TreeDevice& device) {
+        return IsEndpointNamedWithWordOf(device, piece);
+      });
     }
     entries.push_back(entry);
   }

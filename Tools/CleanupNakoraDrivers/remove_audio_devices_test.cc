@@ -14,7 +14,7 @@ TEST_F(RemoveAudioDevicesTest, EndpointWordsDecide) {
     std::string line;
     std::string output;  // after the heading
     WString removal;     // empty: none
-    // An instance the tree has, and its name there; every entry needs it.
+    // An endpoint the tree has, and its name there; every entry needs it.
     std::pair<WString, WString> inTree = {};
     bool treeAnswers = true;
   };
@@ -95,6 +95,7 @@ TEST_F(RemoveAudioDevicesTest, EndpointWordsDecide) {
   for (const Case& c : cases) {
     Fake() = FakeOs();
     if (!c.inTree.first.empty()) Fake().named.insert(c.inTree);
+    for (const auto& [id, name] : Fake().named) Fake().treeIds[id] = {u"MMDEVAPI\\AudioEndpoints"};
     Fake().treeAnswers = c.treeAnswers;
     Stage("audiodevicelist.txt", c.line);
     EXPECT_EQ(Run(RemoveAudioDevices), "Removing audio devices...\n" + c.output) << c.name;
@@ -107,6 +108,7 @@ TEST_F(RemoveAudioDevicesTest, EndpointWordsDecide) {
 TEST_F(RemoveAudioDevicesTest, FailedListingOrRemoval) {
   Stage("audiodevicelist.txt", "SWD\\MMDEVAPI\\{B1}: Nakora Mic\nSWD\\MMDEVAPI\\{B2}: QVA Out\n");
   Fake().named = {{u"SWD\\MMDEVAPI\\{B1}", u"Nakora Mic"}, {u"SWD\\MMDEVAPI\\{B2}", u"QVA Out"}};
+  for (const auto& [id, name] : Fake().named) Fake().treeIds[id] = {u"MMDEVAPI\\AudioEndpoints"};
   Fake().exitCodes[u" -f remove @SWD\\MMDEVAPI\\{B1}"] = 2;
   EXPECT_EQ(Run(RemoveAudioDevices),
             "Removing audio devices...\n"

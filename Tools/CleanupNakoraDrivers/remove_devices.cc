@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <string_view>
 
 #include "exempt_product_ids.h"
 #include "phases.h"
@@ -48,6 +49,19 @@ bool IsExemptProductId(int32_t productId) {
          std::end(ExemptProductIds);
 }
 
+bool NamesExemptProduct(const TreeDevice& device) {
+  constexpr std::u16string_view kMakersProduct = u"VID_E7A9&PID_";
+  for (const WString& id : device.ids) {
+    WString upper = UpperAscii(id);
+    for (size_t at = Find(upper, kMakersProduct); at != kNotFound;
+         at = Find(upper, kMakersProduct, at + 1)) {
+      int32_t productId = ReadProductId(upper, at + kMakersProduct.size() - 4);
+      if (productId != 0 && IsExemptProductId(productId)) return true;
+    }
+  }
+  return false;
+}
+
 DeviceEntry JudgeDeviceLine(const WString& line, ConfirmedInstances& confirmed) {
   DeviceEntry entry;
   if (SplitDeviceLine(line, entry.instanceId, entry.description)) {
@@ -71,9 +85,9 @@ DeviceEntry JudgeDeviceLine(const WString& line, ConfirmedInstances& confirmed) 
     }
   }
   // The line may be text a device put in its own name, after a line feed.
-  bool confirmedInTree = IsSafeInstanceId(entry.instanceId) &&
-                         TreeConfirms(entry.instanceId, confirmed, MatchesListingPattern);
-  entry.action = confirmedInTree ? DeviceEntry::kRemove : DeviceEntry::kRefuse;
+  entry.action = IsSafeInstanceId(entry.instanceId)
+                     ? AskTree(entry.instanceId, confirmed, MatchesListingPattern)
+                     : DeviceEntry::kRefuse;
   return entry;
 }
 

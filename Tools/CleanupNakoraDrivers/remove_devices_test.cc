@@ -108,7 +108,7 @@ TEST_F(RemoveDevicesTest, RunsBothListingsThenRemovesEachDeviceLine) {
 
 TEST_F(RemoveDevicesTest, LineDecisions) {
   // What the tree holds of the instance the line names.
-  enum Tree { kOurs, kOtherMakers, kNone, kCannotAsk };
+  enum Tree { kOurs, kOtherMakers, kKept, kNone, kCannotAsk };
   struct Case {
     const char* name;
     std::string line;
@@ -124,7 +124,10 @@ TEST_F(RemoveDevicesTest, LineDecisions) {
        "A&PID_0A00&PID_0001:d\n",
        "\t Removed : d\n",
        {u" -f remove @A&PID_0A00&PID_0001"}},
-      {"no hex digit: removed", "USB\\PID_G:d\n", "\t Removed : d\n", {u" -f remove @USB\\PID_G"}},
+      {"no hex digit: removed",
+       "USB\\PID_G: d\n",
+       "\t Removed :  d\n",
+       {u" -f remove @USB\\PID_G"}},
       {"no colon", "USB\\VID_E7A9&PID_0A00\\1 Keyboard\n", "", {}},
       // An empty ID would name the root of the device tree.
       {"colon first: empty ID", ": desc\n", "\t !!! Remove FAILED :  desc\n", {}},
@@ -134,6 +137,7 @@ TEST_F(RemoveDevicesTest, LineDecisions) {
        "\t Removed : USB\\VID_E7A9&PID_0A00\\1\n",
        {u" -f remove @USB\\VID_E7A9&PID_0A00\\1"}},
       {"nameless exempt device", "USB\\VID_E7A9&PID_0001\\1\n", "", {}},
+      {"the tree's IDs name an exempt product", "usb\\vid_e7a9&pid_0001\\1: N\n", "", {}, kKept},
       {"bare token with a comma", "USB\\VID_E7A9,1\n", "", {}},
       {"bare token without a backslash", "USB_VID_E7A9\n", "", {}},
       {"bare token with a high byte", "USB\\VID_E7A9\xE9\n", "", {}},
@@ -152,9 +156,9 @@ TEST_F(RemoveDevicesTest, LineDecisions) {
        "A: Caf\xE9\n",
        "\t Removed :  Caf\xE9\n",
        {u" -f remove @A"}},
-      {"NUL in description ends the print",
-       std::string("A: x\0y\n", 7),
-       "\t Removed :  x\n",
+      {"control characters printed as ?",
+       std::string("A: x\0y\rb\x1b[2Jc\x7f\td\n", 17),
+       "\t Removed :  x?y?b?[2Jc?\td\n",
        {u" -f remove @A"}},
       // devcon would widen these: never handed over, reported as failed.
       {"wildcard", "USB\\VID_E7A9*: Everything\n", "\t !!! Remove FAILED :  Everything\n", {}},
@@ -187,11 +191,12 @@ TEST_F(RemoveDevicesTest, LineDecisions) {
   };
   for (const Case& c : cases) {
     Fake() = FakeOs();
-    WString id, description;
-    if (!SplitDeviceLine(W(c.line), id, description)) id = W(c.line.substr(0, c.line.size() - 1));
+    WString line = W(c.line.substr(0, c.line.find_first_of("\r\n"))), id, description;
+    if (!SplitDeviceLine(line, id, description)) id = line;
     TrimSpaces(id);
     if (c.tree == kOurs) Fake().treeIds[id] = kOurIds;
     if (c.tree == kOtherMakers) Fake().treeIds[id] = kOtherMakersIds;
+    if (c.tree == kKept) Fake().treeIds[id] = {u"USB\\X", u"usb\\vid_e7a9&pid_0001&rev_01"};
     Fake().treeAnswers = c.tree != kCannotAsk;
     Stage("devicelist.txt", c.line);
     EXPECT_EQ(Run(RemoveDevices), "Removing devices...\n" + c.output) << c.name;
@@ -232,10 +237,10 @@ TEST_F(RemoveDevicesTest, ListingMissingAfterSuccessIsReportedAndNothingRemoved)
 }
 
 TEST_F(RemoveDevicesTest, RemovalThatCannotStartIsReportedFailed) {
-  Stage("devicelist.txt", "USB\\VID_E7A9&PID_0A00:K");  // no final LF
+  Stage("devicelist.txt", "USB\\VID_E7A9&PID_0A00: K");  // no final LF
   InTree("USB\\VID_E7A9&PID_0A00");
   Fake().exitCodes[u" -f remove @USB\\VID_E7A9&PID_0A00"] = -1;
-  EXPECT_EQ(Run(RemoveDevices), "Removing devices...\n\t !!! Remove FAILED : K\n");
+  EXPECT_EQ(Run(RemoveDevices), "Removing devices...\n\t !!! Remove FAILED :  K\n");
 }
 
 }  // namespace

@@ -1,12 +1,13 @@
 #include "tool_commands.h"
 
 #include "device_tree.h"
+#include "phases.h"
 #include "print_line.h"
 #include "run_command.h"
 
 bool SplitDeviceLine(const WString& line, WString& instanceId, WString& description) {
   size_t colon = Find(line, u": ");
-  if (colon == kNotFound) colon = Find(line, u":");
+  if (colon == kNotFound && !IsBareInstanceId(line)) colon = Find(line, u":");
   if (colon == kNotFound) return false;
   instanceId = Substring(line, 0, colon);
   description = Substring(line, colon + 1);
@@ -49,24 +50,28 @@ bool HoldsFurtherEntry(const WString& description) {
 bool IsSafeInstanceId(const WString& instanceId) {
   size_t end = instanceId.find_last_not_of(u' ');
   if (end == kNotFound) return false;  // empty or padding only
+  char16_t first = instanceId[0];
+  if (first == u'\'' || first == u'@' || first == u'=') return false;
   for (size_t i = 0; i <= end; ++i) {
     char16_t c = instanceId[i];
-    if (c == u'*' || c == u'"' || c == u'\t' || c == u' ' || c == 0) return false;
+    if (!IsInstanceIdChar(c) || c == u'*' || c == u'"') return false;
   }
   return true;
 }
 
-bool TreeConfirms(const WString& instanceId, ConfirmedInstances& confirmed,
-                  const std::function<bool(const TreeDevice&)>& holds) {
+DeviceEntry::Action AskTree(const WString& instanceId, ConfirmedInstances& confirmed,
+                            const std::function<bool(const TreeDevice&)>& holds) {
   WString id = instanceId;
   TrimSpaces(id);
-  if (id.empty()) return false;  // would name the root of the tree
+  if (id.empty()) return DeviceEntry::kRefuse;  // would name the root of the tree
   WString key = UpperAscii(id);
-  if (confirmed.count(key)) return true;
+  if (confirmed.count(key)) return DeviceEntry::kRemove;
   TreeDevice device;
-  if (DescribeDevice(id, device) != DevicePresence::kPresent || !holds(device)) return false;
+  if (DescribeDevice(id, device) != DevicePresence::kPresent) return DeviceEntry::kRefuse;
+  if (NamesExemptProduct(device)) return DeviceEntry::kKeep;
+  if (!holds(device)) return DeviceEntry::kRefuse;
   confirmed.insert(key);
-  return true;
+  return DeviceEntry::kRemove;
 }
 
 void ActOnDeviceEntry(const DeviceEntry& entry) {
@@ -78,12 +83,12 @@ void ActOnDeviceEntry(const DeviceEntry& entry) {
     if (removed) {
       WString id = entry.instanceId;
       TrimSpaces(id);
-      removed = LookUpDevice(id) != DevicePresence::kPresent;
+      removed = LookUpDevice(id) == DevicePresence::kAbsent;
     }
   }
   if (removed) {
-    PrintLine("\t Removed : %S\n", entry.description.c_str());
+    PrintLine("\t Removed : %S\n", ForReport(entry.description).c_str());
   } else {
-    PrintLine("\t !!! Remove FAILED : %S\n", entry.description.c_str());
+    PrintLine("\t !!! Remove FAILED : %S\n", ForReport(entry.description).c_str());
   }
 }

@@ -74,7 +74,8 @@ constexpr const char16_t* kDeleteCommonDriver =
 // Cuts a device listing line at the colon devcon writes after the instance
 // ID: the first one followed by a blank, since an ID may hold colons (a USB
 // serial number) but never a blank. A line without ": " is cut at its first
-// colon. Neither side is trimmed. False for a line without a colon.
+// colon, unless it is a nameless device's bare ID, whose colons are its own.
+// Neither side is trimmed. False for a line without a colon, and for a bare ID.
 bool SplitDeviceLine(const WString& line, WString& instanceId, WString& description);
 
 // The characters Windows allows in a device instance ID.
@@ -90,11 +91,11 @@ bool IsBareInstanceId(const WString& line);
 // or ends in one: the bare ID of a device that has no name.
 bool HoldsFurtherEntry(const WString& description);
 
-// devcon reads '*' in an "@" ID as a wildcard and splits its parameters at
-// blanks, tabs and quotes, so an ID holding any of them (or a NUL, which would
-// cut the command line short) could reach other devices than its own line
-// names. An empty ID would name the root of the device tree. Trailing blanks
-// are column padding and harmless.
+// Only what Windows allows in an instance ID reaches devcon, less what devcon
+// reads otherwise: '*' is its wildcard, a quote changes how its parameters
+// split, and an ID that begins with '\'', '@' or '=' names something else to
+// devcon than to the tree. An empty ID would name the root of the device tree.
+// Trailing blanks are column padding and harmless.
 bool IsSafeInstanceId(const WString& instanceId);
 
 // What a device phase makes of one entry of its listing.
@@ -114,14 +115,16 @@ struct DeviceEntry {
 // padding, in upper case, as the tree matches them.
 using ConfirmedInstances = std::set<WString>;
 
-// Whether the tree holds the instance that an entry names, and `holds`
-// accepts what it holds there. An instance confirmed earlier in the phase
-// counts without asking again: a device that both device listings name is
-// gone after its first entry, and its second entry follows the first.
-bool TreeConfirms(const WString& instanceId, ConfirmedInstances& confirmed,
-                  const std::function<bool(const TreeDevice&)>& holds);
+// What the tree makes of the instance that an entry names: kKeep when its IDs
+// there name an exempt product, whatever the line says; kRemove when it holds
+// the instance and `holds` accepts what it holds there; otherwise, or when it
+// cannot be asked, kRefuse. An instance confirmed earlier in the phase counts
+// without asking again: a device that both device listings name is gone after
+// its first entry, and its second entry follows the first.
+DeviceEntry::Action AskTree(const WString& instanceId, ConfirmedInstances& confirmed,
+                            const std::function<bool(const TreeDevice&)>& holds);
 
 // Removes a kRemove entry through devcon, or reports a kRefuse entry as
-// failed. "Removed" only when devcon succeeded and the tree, if it can be
-// asked, no longer has the instance.
+// failed. "Removed" only when devcon succeeded and the tree says the instance
+// is gone: one it cannot be asked about has not been seen to go.
 void ActOnDeviceEntry(const DeviceEntry& entry);

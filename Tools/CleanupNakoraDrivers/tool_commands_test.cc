@@ -20,7 +20,8 @@ TEST(SplitDeviceLineTest, CutsAtDevconsColonUntrimmed) {
       {u"USB\\VID_E7A9&PID_0A78\\A1:B2:C3:D4   : Nakora Dock", true,
        u"USB\\VID_E7A9&PID_0A78\\A1:B2:C3:D4   ", u" Nakora Dock"},
       {u"USB\\X\\A1:B2: Dock", true, u"USB\\X\\A1:B2", u" Dock"},
-      {u"A:b:c", true, u"A", u"b:c"},  // no ": ": the first colon
+      {u"A:b:c", true, u"A", u"b:c"},               // no ": ": the first colon
+      {u"USB\\X\\A1:B2", false, u"kept", u"kept"},  // a nameless device's ID, whole
       {u":only description", true, u"", u"only description"},
       {u"ID:", true, u"ID", u""},
       {u"no colon at all", false, u"kept", u"kept"},
@@ -51,6 +52,8 @@ TEST(IsSafeInstanceIdTest, RejectsWhatDevconWouldWiden) {
       {u"USB\\VID\tX", false},
       {u"USB\\VID X", false},
       {u" USB\\VID", false},
+      {u"@USB\\VID", false},     // devcon reads it as something else; so with ' and =
+      {u"USB\\VID\x1b", false},  // no ID holds a control, a high character or a comma
       {u"USB\\VID *  ", false},
       {WString(u"USB\\VID\0X", 9), false},  // would cut the command line short
   };
@@ -106,8 +109,8 @@ TEST_F(ActOnDeviceEntryTest, RemovedOnlyWhenTheTreeNoLongerHasIt) {
       {"gone", DeviceEntry::kRemove, 0, false, true, "\t Removed :  K\n", 1},
       {"devcon exits 0 but the node is there", DeviceEntry::kRemove, 0, true, true,
        "\t !!! Remove FAILED :  K\n", 1},
-      {"tree cannot be asked: devcon's word", DeviceEntry::kRemove, 0, true, false,
-       "\t Removed :  K\n", 1},
+      {"tree cannot be asked afterwards", DeviceEntry::kRemove, 0, true, false,
+       "\t !!! Remove FAILED :  K\n", 1},
       {"restart needed", DeviceEntry::kRemove, 1, false, true, "\t !!! Remove FAILED :  K\n", 1},
       {"refused", DeviceEntry::kRefuse, 0, false, true, "\t !!! Remove FAILED :  K\n", 0},
       {"kept", DeviceEntry::kKeep, 0, false, true, "", 0},
