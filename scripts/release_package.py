@@ -22,6 +22,8 @@ import sys
 import time
 import zipfile
 
+import assemble_kit
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 EXES = ("CleanupNakoraDrivers.exe", "CheckNakoraDrivers.exe")
 GUIDE = "README.txt"
@@ -127,6 +129,8 @@ def dos_time(epoch):
 
 def make(cleanup_exe, check_exe, out_dir):
     epoch = int(os.environ["SOURCE_DATE_EPOCH"])
+    if assemble_kit.stale():  # never a release of scripts older than their sources
+        sys.exit("deploy/*.ps1 are not what deploy/src makes: run scripts/assemble_kit.py")
     files = []
     for name, exe_path in zip(EXES, (cleanup_exe, check_exe)):
         if os.path.basename(exe_path) != name:
