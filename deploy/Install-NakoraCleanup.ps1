@@ -12,20 +12,31 @@
 # devcon.exe from your WDK): CleanupNakoraDrivers.exe, CheckNakoraDrivers.exe, devcon.exe,
 # SHA256SUMS, Install-NakoraCleanup.ps1, Test-NakoraDrivers.ps1, Repair-NakoraDrivers.ps1.
 #
-# -Folder (default %ProgramFiles%\NakoraCleanup, where users cannot create anything) is made
-# admin-only: a new one is created with its final rights (owner Administrators; System and
-# Administrators full control, Users read and execute, nothing inherited); an existing one is
-# locked first, then everything in it taken over; one that someone else made (a file, a link,
-# or a folder owned by anyone but Administrators or System) is taken over (a link only moved)
-# and moved aside as <name>.squatted-<time>. It refuses a folder holding anything the kit did not put there, owned
-# by anyone else, or a link. Each kit file is deleted and copied afresh; both executables must
-# match SHA256SUMS, and devcon.exe must carry a valid signature of Microsoft Corporation or match
-# -DevconSha256 (for an organisation that signs it itself); its hash goes to devcon.sha256, which
-# the detection and the remediation check. Then it runs the check, and the cleanup only when the
-# check finds some of the stack, then the check again. One run at a time on the machine (the
-# mutex Global\NakoraCleanup, waited for up to a minute). Reports go to Logs\<time>\ (the newest
-# -KeepRuns runs are kept), the exit code to Logs\last-result.txt. -StageOnly prepares the folder
-# and the files and runs nothing.
+# -Folder (default %ProgramFiles%\NakoraCleanup) must lie where only Administrators, System
+# and TrustedInstaller may create, rename or take over anything: in its parent, and in every
+# folder above it. It is made admin-only: a new one is created with its final rights (owner
+# Administrators; System and Administrators full control, Users read and execute, nothing
+# inherited). An existing one that someone else made (a file, a link, or a folder owned by
+# anyone but Administrators or System) is taken over (a link only moved) and moved aside as
+# <name>.squatted-<time>; one that is not exactly as the kit makes it, as <name>.aside-<time>:
+# never mended in place. Within it, anything the kit did not put there, owned by anyone else,
+# that lets anyone else change it, or a link, is moved, as it is, to <name>.aside-<time>.
+# Each kit file is deleted and copied afresh; both executables must match SHA256SUMS, and
+# devcon.exe must carry a valid signature of Microsoft Corporation or match -DevconSha256
+# (which fleets should pass); its hash goes to devcon.sha256, which the detection and the
+# remediation check. Then it runs the check, and the cleanup only when the check finds some of
+# the stack, then the check again. One run at a time on the machine: each script holds the
+# file run.lock in the folder open (waited for up to a minute). Reports go to Logs\<time>\
+# (the newest -KeepRuns runs are kept), the exit code to Logs\last-result.txt. -StageOnly
+# prepares the folder and the files and runs nothing.
+#
+# The earlier kit staged itself in %ProgramData%\NakoraCleanup, where users may create files:
+# that folder is moved aside, never followed, and deleted; anything in it that someone other
+# than Administrators or System owned is reported as a sign of tampering.
+#
+# Every run leaves a trace, refusals included: its summary line and exit code go to the
+# Application event log (source NakoraCleanup) and, once the folder is verified, to
+# Logs\NakoraCleanup.log, which CMTrace and OneTrace read.
 #
 # Time limit: -TimeoutMinutes for each of the three runs, so 91 minutes at most with the wait,
 # within the 120 minutes the guide sets as an Intune Win32 app's "installation time required"
@@ -40,9 +51,13 @@
 #         the default return codes of an Intune Win32 app and of a Configuration Manager
 #         deployment type: https://learn.microsoft.com/mem/intune/apps/apps-win32-add,
 #         https://learn.microsoft.com/powershell/module/configurationmanager/set-cmdeploymenttypereturncode)
-#   1     could not check, another run is in progress, refused the folder, devcon.exe missing
-#         or unverified, hash mismatch, the cleanup ran past its time limit, or some is still
-#         left after the restart that an earlier 3010 asked for
+#         Once only for the same leftovers: when a restart since removed none of them, 1
+#         ("still left after a restart") on every later run, until what is left changes or
+#         an administrator deletes Logs\last-result.txt.
+#   1618  another run is in progress: "retry" among an Intune Win32 app's default return
+#         codes, "fast retry" among a deployment type's (same pages)
+#   1     could not check, refused the folder, devcon.exe missing or unverified, hash
+#         mismatch, the cleanup ran past its time limit, or some is still left after a restart
 # The last line of output always sums up the run.
 [CmdletBinding()]
 param(
@@ -67,6 +82,12 @@ $DevconRecord = 'devcon.sha256'
 $CheckListings = @('check-devicelist.txt', 'check-audiodevicelist.txt', 'check-driverlist.txt')
 $CleanupListings = @('devicelist.txt', 'audiodevicelist.txt', 'driverlist.txt')
 $RunName = '^\d{8}-\d{6}(-\d{7})?$'
+$TrustedInstaller = 'S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464'
+$LockName = 'run.lock'
+$LogName = 'NakoraCleanup.log'
+$EventSource = 'NakoraCleanup'
+$ScriptName = [System.IO.Path]::GetFileNameWithoutExtension($PSCommandPath)
+$KitLog = $null
 
 function Get-OwnerSid([string]$Path) {
     (Get-Acl -LiteralPath $Path).GetOwner([System.Security.Principal.SecurityIdentifier]).Value
@@ -101,29 +122,59 @@ function Start-Native64([string[]]$Arguments) {
         -ExecutionPolicy Bypass -File $PSCommandPath @Arguments
 }
 
-function Get-ItemProblem([string]$Path, [string]$Level = 'Folder') {
-    # Walks the tree without following links. An owner may always rewrite an item's rights, so
-    # only Administrators and System may own one; only the kit's names stand where they count.
+function Get-WriterSid([string]$Path) {
+    # Windows only. Anyone but Administrators and System whom a rule lets change the item, its
+    # rights or, for a folder, what is in it; else $null.
+    $write = 0x50000000 -bor [int][System.Security.AccessControl.FileSystemRights]'CreateFiles, AppendData, WriteExtendedAttributes, DeleteSubdirectoriesAndFiles, WriteAttributes, Delete, ChangePermissions, TakeOwnership'
+    foreach ($rule in (Get-Acl -LiteralPath $Path).GetAccessRules($true, $true, [System.Security.Principal.SecurityIdentifier])) {
+        $sid = $rule.IdentityReference.Value
+        if ($rule.AccessControlType -eq 'Allow' -and $sid -ne $Admins -and $sid -ne $System -and
+            ([int]$rule.FileSystemRights -band $write)) { return $sid }
+    }
+    return $null
+}
+
+function Find-ItemProblem([string]$Path, [string]$Level = 'Folder') {
+    # Each item the kit cannot trust, as @{ Path; Why }; what is in one is not looked at. Walks
+    # the tree without following links. An owner may always rewrite an item's rights, so only
+    # Administrators and System may own one, and no one else may be let write it; only the
+    # kit's names stand where they count.
     foreach ($item in @(Get-ChildItem -LiteralPath $Path -Force)) {
-        if ($item.Attributes -band [System.IO.FileAttributes]::ReparsePoint) { return "$($item.FullName) is a link or junction" }
+        $why = $null
         $ours = $true
         if ($Level -eq 'Folder' -and $item.PSIsContainer) { $ours = $item.Name -eq 'Logs' }
         if ($Level -eq 'Folder' -and -not $item.PSIsContainer) {
-            $ours = ($Kit + $DevconRecord + $CheckListings + $CleanupListings) -contains $item.Name
+            $ours = ($Kit + $DevconRecord + $LockName + $CheckListings + $CleanupListings) -contains $item.Name
         }
         if ($Level -eq 'Logs' -and $item.PSIsContainer) { $ours = $item.Name -match $RunName }
-        if ($Level -eq 'Logs' -and -not $item.PSIsContainer) { $ours = $item.Name -match '\.txt(\.stderr)?$' }
-        if (-not $ours) { return "$Path holds $($item.Name), which the kit did not put there" }
-        $owner = 'someone who denies reading its rights'
-        try { $owner = Get-OwnerSid $item.FullName } catch { $owner = 'someone who denies reading its rights' }
-        if ($owner -ne $Admins -and $owner -ne $System) { return "$($item.FullName) is owned by $owner" }
-        if ($item.PSIsContainer) {
+        if ($Level -eq 'Logs' -and -not $item.PSIsContainer) {
+            $ours = $item.Name -match '\.txt(\.stderr)?$' -or $item.Name -eq $LogName -or $item.Name -eq ($LogName -replace 'g$', '_')
+        }
+        if (-not $ours) { $why = "$Path holds $($item.Name), which the kit did not put there" }
+        if (-not $why -and ($item.Attributes -band [System.IO.FileAttributes]::ReparsePoint)) { $why = "$($item.FullName) is a link or junction" }
+        if (-not $why) {
+            $owner = 'someone who denies reading its rights'
+            $writer = $null
+            try {
+                $owner = Get-OwnerSid $item.FullName
+                $writer = Get-WriterSid $item.FullName
+            } catch { $writer = $null }
+            if ($owner -ne $Admins -and $owner -ne $System) { $why = "$($item.FullName) is owned by $owner" }
+            elseif ($writer) { $why = "$($item.FullName) lets $writer change it" }
+        }
+        if ($why) {
+            @{ Path = $item.FullName; Why = $why }
+        } elseif ($item.PSIsContainer) {
             $next = 'Run'
             if ($Level -eq 'Folder') { $next = 'Logs' }
-            $problem = Get-ItemProblem $item.FullName $next
-            if ($problem) { return $problem }
+            Find-ItemProblem $item.FullName $next
         }
     }
+}
+
+function Get-ItemProblem([string]$Path) {
+    $problem = @(Find-ItemProblem $Path | Select-Object -First 1)
+    if ($problem.Count) { return $problem[0].Why }
     return $null
 }
 
@@ -138,31 +189,82 @@ function Get-DevconRecordProblem([string]$Path) {
     return $null
 }
 
-function Enter-RunLock([double]$Minutes) {
-    # One run at a time on the machine: runs share the folder, its listings and its logs. Waits
-    # a minute at most, or the time limit when that is shorter.
-    try {
-        $lock = New-Object System.Threading.Mutex($false, 'Global\NakoraCleanup')
-    } catch {
-        # Held by a run of another account, whose default rights on it keep others out.
-        if ($_.Exception.GetBaseException() -is [System.UnauthorizedAccessException]) { return $null }
-        throw
+function Get-ParentAccessProblem([string]$Path) {
+    # Windows only. Whoever may create in the folder's parent may take its name first; whoever
+    # may rename, delete or take over a folder above it may put another in its place.
+    $trusted = @($Admins, $System, $TrustedInstaller)
+    $replace = 0x50000000 -bor [int][System.Security.AccessControl.FileSystemRights]'DeleteSubdirectoriesAndFiles, Delete, ChangePermissions, TakeOwnership'
+    $mask = $replace -bor [int][System.Security.AccessControl.FileSystemRights]'CreateFiles, CreateDirectories'
+    $parent = [System.IO.Path]::GetDirectoryName($Path)
+    while ($parent) {
+        if ((Get-Item -LiteralPath $parent -Force).Attributes -band [System.IO.FileAttributes]::ReparsePoint) {
+            return "$parent is a link or junction"
+        }
+        $acl = Get-Acl -LiteralPath $parent
+        $owner = $acl.GetOwner([System.Security.Principal.SecurityIdentifier]).Value
+        if ($trusted -notcontains $owner) { return "$parent is owned by $owner" }
+        foreach ($rule in $acl.GetAccessRules($true, $true, [System.Security.Principal.SecurityIdentifier])) {
+            $sid = $rule.IdentityReference.Value
+            if ($rule.AccessControlType -eq 'Allow' -and $trusted -notcontains $sid -and ([int]$rule.FileSystemRights -band $mask) -and
+                -not ($rule.PropagationFlags -band [System.Security.AccessControl.PropagationFlags]::InheritOnly)) {
+                return "$parent lets $sid write to it"
+            }
+        }
+        $mask = $replace
+        $parent = [System.IO.Path]::GetDirectoryName($parent)
     }
-    try {
-        $held = $lock.WaitOne([int]([Math]::Min(60, $Minutes * 60) * 1000))
-    } catch [System.Threading.AbandonedMutexException] {
-        $held = $true  # a run that was killed left it
-    }
-    if ($held) { return $lock }
-    $lock.Dispose()
     return $null
 }
 
-function Exit-RunLock($Lock) {
-    if ($Lock) {
-        $Lock.ReleaseMutex()
-        $Lock.Dispose()
+function Get-PlaceProblem([string]$Path) {
+    # What must hold before anything in the folder, the lock first, is trusted.
+    $problem = Get-ParentAccessProblem $Path
+    if ($problem) { return "$Path is not in an admin-only folder: $problem" }
+    if (-not (Test-Path -LiteralPath $Path -PathType Container)) { return "$Path is missing" }
+    $problem = Get-FolderAccessProblem $Path
+    if ($problem) { return "$Path is not admin-only: $problem" }
+    return $null
+}
+
+function New-LockFile([string]$Path) {
+    # Windows only. Made with its rights, System's and Administrators' alone, so that no user
+    # may ever open it, and so never hold it.
+    $security = New-Object System.Security.AccessControl.FileSecurity
+    $security.SetSecurityDescriptorSddlForm('O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)')
+    $rights = [System.Security.AccessControl.FileSystemRights]::FullControl
+    if ($PSVersionTable.PSEdition -eq 'Desktop') {
+        $stream = New-Object System.IO.FileStream($Path, [System.IO.FileMode]::CreateNew, $rights,
+            [System.IO.FileShare]::None, 4096, [System.IO.FileOptions]::None, $security)
+    } else {
+        $stream = [System.IO.FileSystemAclExtensions]::Create([System.IO.FileInfo]$Path, [System.IO.FileMode]::CreateNew,
+            $rights, [System.IO.FileShare]::None, 4096, [System.IO.FileOptions]::None, $security)
     }
+    $stream.Dispose()
+}
+
+function Enter-RunLock([string]$Path, [double]$Minutes) {
+    # One run at a time on the machine: runs share the folder, its listings and its logs. The
+    # lock is a file in the admin-only folder, held open with no sharing: any user may create
+    # and hold a Global\ mutex (Microsoft, "Kernel object namespaces"), no user may open this.
+    # Waits a minute at most, or the time limit when that is shorter.
+    $lock = Join-Path $Path $LockName
+    $deadline = [DateTime]::UtcNow.AddSeconds([Math]::Min(60, $Minutes * 60))
+    while ($true) {
+        if (-not (Test-Path -LiteralPath $lock)) {
+            try { New-LockFile $lock } catch { if (-not (Test-Path -LiteralPath $lock)) { throw } }
+        }
+        try {
+            return [System.IO.File]::Open($lock, [System.IO.FileMode]::Open, [System.IO.FileAccess]::ReadWrite, [System.IO.FileShare]::None)
+        } catch [System.IO.IOException] {
+            # Held by another run.
+        }
+        if ([DateTime]::UtcNow -ge $deadline) { return $null }
+        Start-Sleep -Milliseconds 250
+    }
+}
+
+function Exit-RunLock($Lock) {
+    if ($Lock) { $Lock.Dispose() }
 }
 
 function Get-RelaunchArgument($Bound) {
@@ -178,12 +280,73 @@ function Get-RelaunchArgument($Bound) {
 }
 
 function Get-KitProblem([string]$Path) {
-    # The staged folder, checked before anything in it is trusted or run.
-    $problem = Get-FolderAccessProblem $Path
-    if ($problem) { return "$Path is not admin-only: $problem" }
+    # Checked under the lock, before anything in the folder is run.
     $problem = Get-ItemProblem $Path
     if (-not $problem) { $problem = Get-DevconRecordProblem $Path }
     return $problem
+}
+
+function Write-KitEvent([string]$Text, [int]$Id, [string]$Type) {
+    # Windows only. The Application log, under the kit's own source: registered by the first
+    # run of any of the scripts, which all run as System or an administrator. Never a reason
+    # for a run to fail.
+    try {
+        if (-not [System.Diagnostics.EventLog]::SourceExists($EventSource)) {
+            [System.Diagnostics.EventLog]::CreateEventSource($EventSource, 'Application')
+        }
+        [System.Diagnostics.EventLog]::WriteEntry($EventSource, $Text, $Type, $Id)
+    } catch {
+        $null = $_
+    }
+}
+
+function Enable-KitLog([string]$Path) {
+    # Once the folder is verified: Logs\NakoraCleanup.log, unless it or Logs is a link.
+    $script:KitLog = $null
+    $logs = Join-Path $Path 'Logs'
+    foreach ($name in $logs, (Join-Path $logs $LogName)) {
+        $item = Get-Item -LiteralPath $name -Force -ErrorAction SilentlyContinue
+        if ($item -and $item.Attributes -band [System.IO.FileAttributes]::ReparsePoint) { return }
+        if ($name -eq $logs -and $item -and -not $item.PSIsContainer) { return }
+        if ($name -eq $logs -and -not $item) { $null = New-Item -ItemType Directory -Path $logs }
+    }
+    $script:KitLog = Join-Path $logs $LogName
+}
+
+function Write-KitLog([string]$Text, [int]$Type = 1) {
+    # One line in the format of Configuration Manager's logs, which CMTrace and OneTrace read;
+    # type 1 information, 2 warning, 3 error. The time is UTC with a bias of +000: a negative
+    # bias is misread. At 1 MB the log becomes NakoraCleanup.lo_, as Configuration Manager's
+    # own do (https://learn.microsoft.com/mem/configmgr/core/plan-design/hierarchy/about-log-files).
+    if (-not $KitLog) { return }
+    try {
+        $item = Get-Item -LiteralPath $KitLog -Force -ErrorAction SilentlyContinue
+        if ($item -and $item.Length -gt 1MB) { Move-Item -LiteralPath $KitLog -Destination ($KitLog -replace 'g$', '_') -Force }
+        $now = [DateTime]::UtcNow
+        $line = '<![LOG[{0}]LOG]!><time="{1}+000" date="{2}" component="{3}" context="" type="{4}" thread="{5}" file="">' -f
+            ($Text -replace '[\r\n]+', ' '), $now.ToString('HH:mm:ss.fff', [Globalization.CultureInfo]::InvariantCulture),
+            $now.ToString('MM-dd-yyyy', [Globalization.CultureInfo]::InvariantCulture), $ScriptName, $Type, $PID
+        $stream = [System.IO.File]::Open($KitLog, [System.IO.FileMode]::Append, [System.IO.FileAccess]::Write, [System.IO.FileShare]::ReadWrite)
+        try {
+            $bytes = [System.Text.Encoding]::UTF8.GetBytes($line + "`r`n")
+            $stream.Write($bytes, 0, $bytes.Length)
+        } finally {
+            $stream.Dispose()
+        }
+    } catch {
+        $null = $_  # a log that cannot be written does not stop the run
+    }
+}
+
+function Write-Trace([int]$Code, [string]$Line, [string]$Type = '') {
+    # Every run's trace: its summary line and exit code in the log and the event log.
+    if (-not $Type) {
+        $Type = 'Error'
+        if ($Code -eq 0) { $Type = 'Information' }
+        if ($Code -eq 3010 -or $Code -eq 1618) { $Type = 'Warning' }
+    }
+    Write-KitLog "$Line (exit code $Code)" (@{ Information = 1; Warning = 2; Error = 3 }[$Type])
+    Write-KitEvent "$ScriptName`: $Line (exit code $Code)" $Code $Type
 }
 # ---- end of deploy/src/Common.ps1 ----
 
@@ -191,23 +354,32 @@ function Get-KitProblem([string]$Path) {
 # What the install and the detection share: the install's record of its last run, and a
 # tool run under a time limit.
 
-# The record: "exit=<code>" and "time=<UTC, round-trip format>" in Logs\last-result.txt.
+# The record, Logs\last-result.txt: "exit=<code>" and "time=<UTC, round-trip format>"; after a
+# 3010, also "left=<what the check found left, hashed>" and "asked=<when 3010 was first answered
+# for it>", kept until what is left changes or the check finds none.
 function Get-LastBootTime {
     (Get-CimInstance -ClassName Win32_OperatingSystem).LastBootUpTime.ToUniversalTime()
 }
 
 function Get-LastResult([string]$LogDir) {
-    # Returns @{ Code; Time }, or $null when there is no whole record.
+    # Returns @{ Code; Time; Left; Asked }, or $null when there is no whole record.
     $record = Join-Path $LogDir 'last-result.txt'
     if (-not (Test-Path -LiteralPath $record -PathType Leaf)) { return $null }
-    $fields = @{}
+    $fields = @{ left = $null; asked = $null }
     foreach ($line in Get-Content -LiteralPath $record) {
         if ($line -match '^(\w+)=(.*)$') { $fields[$Matches[1]] = $Matches[2] }
     }
     if (-not $fields.ContainsKey('exit') -or -not $fields.ContainsKey('time')) { return $null }
-    $time = [DateTime]::Parse($fields['time'], [Globalization.CultureInfo]::InvariantCulture,
-        [Globalization.DateTimeStyles]::RoundtripKind).ToUniversalTime()
-    return @{ Code = $fields['exit']; Time = $time }
+    $time = @()
+    foreach ($name in 'time', 'asked') {
+        if ($fields[$name]) {
+            $time += [DateTime]::Parse($fields[$name], [Globalization.CultureInfo]::InvariantCulture,
+                [Globalization.DateTimeStyles]::RoundtripKind).ToUniversalTime()
+        } else {
+            $time += $null
+        }
+    }
+    return @{ Code = $fields['exit']; Time = $time[0]; Left = $fields['left']; Asked = $time[1] }
 }
 
 function Stop-ToolTree([int]$Id) {
@@ -237,6 +409,19 @@ function Invoke-Tool([string]$Name, [string]$Report, [double]$Minutes, [string[]
     $process.WaitForExit()
     return $process.ExitCode
 }
+
+function Read-Check([string]$Report, $Code, [double]$Minutes) {
+    # The check's verdict as @{ Code; Line }: its exit code counts only with its summary line,
+    # the last it prints. Code is $null when it could not check.
+    if ($null -eq $Code) { return @{ Code = $null; Line = "Nakora driver stack: could not check (the check ran past $Minutes minutes)" } }
+    if ($Code -notin 0, 1, 2) { return @{ Code = $null; Line = "Nakora driver stack: could not check (CheckNakoraDrivers.exe exit code $Code)" } }
+    $lines = @(Get-Content -LiteralPath $Report -ErrorAction SilentlyContinue | Where-Object { $_.Trim() })
+    if (-not $lines.Count -or $lines[-1].Trim() -notlike 'Nakora driver stack: *') {
+        return @{ Code = $null; Line = 'Nakora driver stack: could not check (the check printed no summary)' }
+    }
+    if ($Code -eq 2) { return @{ Code = $null; Line = $lines[-1].Trim() } }
+    return @{ Code = $Code; Line = $lines[-1].Trim() }
+}
 # ---- end of deploy/src/Tools.ps1 ----
 
 # Windows-only steps, each small enough to replace in the tests.
@@ -254,15 +439,11 @@ function Invoke-Icacls([string[]]$Arguments) {
 }
 
 function Reset-FolderAccess([string]$Path) {
-    # The folder itself first, so that nobody can add to it meanwhile; then what is inside is
-    # taken over and inherits from it. /L acts on links, never their targets.
+    # The folder itself, so that nobody but Administrators and System can add to it any more;
+    # what is inside keeps its owner. /L acts on links, never their targets.
     Invoke-Icacls @($Path, '/setowner', "*$Admins", '/L', '/Q')
     Invoke-Icacls @($Path, '/inheritance:r', '/grant:r', "*${System}:(OI)(CI)F", "*${Admins}:(OI)(CI)F",
         "*${Users}:(OI)(CI)RX", '/L', '/Q')
-    if (@(Get-ChildItem -LiteralPath $Path -Force).Count) {
-        Invoke-Icacls @($Path, '/setowner', "*$Admins", '/T', '/C', '/L', '/Q')
-        Invoke-Icacls @((Join-Path $Path '*'), '/reset', '/T', '/C', '/L', '/Q')
-    }
 }
 
 function Grant-Takeover([string]$Path) {
@@ -344,21 +525,115 @@ function Invoke-Check([string]$When) {
     $report = Join-Path $RunDir "check-$When.txt"
     $code = Invoke-Tool 'CheckNakoraDrivers.exe' $report $TimeoutMinutes $CheckListings
     Move-Listing $CheckListings "$When-"
-    return @{ Code = $code; Summary = (Get-Summary $report) }
+    return Read-Check $report $code $TimeoutMinutes
+}
+
+function Get-Leftover([string]$Report) {
+    # What the check found left, as one hash: the lines that decide its verdict, and its summary.
+    $lines = @(Get-Content -LiteralPath $Report | ForEach-Object { $_.Trim() } |
+            Where-Object { $_ -match '^(Nakora INF:|Driver file :|Registry key :|Nakora driver stack:)' } | Sort-Object)
+    $sha = [System.Security.Cryptography.SHA256]::Create()
+    try {
+        $hash = $sha.ComputeHash([System.Text.Encoding]::UTF8.GetBytes($lines -join "`n"))
+    } finally {
+        $sha.Dispose()
+    }
+    return [System.BitConverter]::ToString($hash) -replace '-', ''
+}
+
+function Remove-LegacyTree([string]$Path) {
+    # Deletes what is in $Path without following links, and returns what someone other than
+    # Administrators or System owned there. A folder such a one owns is left as it is: its owner
+    # may still put a link in it.
+    foreach ($item in @(Get-ChildItem -LiteralPath $Path -Force)) {
+        $owner = 'someone who denies reading its rights'
+        try { $owner = Get-OwnerSid $item.FullName } catch { $owner = 'someone who denies reading its rights' }
+        $foreign = $owner -ne $Admins -and $owner -ne $System
+        if ($foreign) { "$($item.FullName) (owned by $owner)" }
+        try {
+            if ($item.Attributes -band [System.IO.FileAttributes]::ReparsePoint) {
+                # The link alone, never what it points to.
+                if ($item.PSIsContainer) { [System.IO.Directory]::Delete($item.FullName) } else { [System.IO.File]::Delete($item.FullName) }
+            } elseif (-not $item.PSIsContainer) {
+                [System.IO.File]::SetAttributes($item.FullName, [System.IO.FileAttributes]::Normal)
+                [System.IO.File]::Delete($item.FullName)
+            } elseif (-not $foreign) {
+                Remove-LegacyTree $item.FullName
+                [System.IO.Directory]::Delete($item.FullName)
+            }
+        } catch {
+            $null = $_  # left in the folder moved aside, which the log names
+        }
+    }
+}
+
+function Remove-Legacy {
+    # The earlier kit's folder, where users may create files: an old assignment still running
+    # from it would run what they put there as System.
+    if (-not $env:ProgramData) { return }
+    $legacy = Join-Path $env:ProgramData 'NakoraCleanup'
+    $item = Get-Item -LiteralPath $legacy -Force -ErrorAction SilentlyContinue
+    if (-not $item) { return }
+    $link = [bool]($item.Attributes -band [System.IO.FileAttributes]::ReparsePoint)
+    $owner = 'someone who denies reading its rights'
+    try { $owner = Get-OwnerSid $legacy } catch { $owner = 'someone who denies reading its rights' }
+    $found = @()
+    if ($owner -ne $Admins -and $owner -ne $System) { $found += "$legacy (owned by $owner)" }
+    if ($item.PSIsContainer -and -not $link) {
+        if ($found.Count) { Grant-Takeover $legacy }
+        # Nobody else may add to it while it is walked.
+        Reset-FolderAccess $legacy
+    }
+    # A name nobody can take first, and a move that never goes into what is there.
+    $aside = "$legacy.removed-$([guid]::NewGuid().ToString('N'))"
+    if ($item.PSIsContainer) { [System.IO.Directory]::Move($legacy, $aside) } else { [System.IO.File]::Move($legacy, $aside) }
+    if ($item.PSIsContainer -and -not $link) { $found += @(Remove-LegacyTree $aside) }
+    try {
+        if ($item.PSIsContainer) { [System.IO.Directory]::Delete($aside) } else { [System.IO.File]::Delete($aside) }
+        Write-Notice "Removed the earlier kit's folder $legacy" 1
+    } catch {
+        Write-Notice "Moved the earlier kit's folder $legacy to $aside, which could not be deleted whole" 2
+    }
+    if ($found.Count) {
+        Write-Notice ("The earlier kit's folder held what someone other than Administrators or System owned, " +
+            "a sign of tampering: $(@($found | Select-Object -First 20) -join '; ')") 3
+    }
+}
+
+function Move-StrangeItem {
+    # Whatever the kit cannot trust in the folder goes, as it is, to a folder beside it.
+    $problems = @(Find-ItemProblem $Folder)
+    if (-not $problems.Count) { return }
+    $aside = "$Folder.aside-$(Get-Date -Format 'yyyyMMdd-HHmmss-fffffff')"
+    New-AdminFolder $aside
+    foreach ($problem in $problems) {
+        $name = $problem.Path.Substring($Folder.Length + 1) -replace '[\\/]', '_'
+        Move-Item -LiteralPath $problem.Path -Destination (Join-Path $aside $name)
+        Write-Notice "Moved $($problem.Path) to $aside`: $($problem.Why)" 2
+    }
+}
+
+function Write-Notice([string]$Line, [int]$Type) {
+    # A step worth a line of output and of the log; a warning or an error also goes to the
+    # event log, which holds it even before the folder is verified.
+    Write-Output $Line
+    Write-KitLog $Line $Type
+    if ($Type -gt 1) { Write-KitEvent "$ScriptName`: $Line" 10 (@{ 2 = 'Warning'; 3 = 'Error' }[$Type]) }
 }
 
 function Complete-Run([int]$Code, [string]$Line) {
     if ($RunDir) {
-        Set-Content -LiteralPath (Join-Path $LogDir 'last-result.txt') -Encoding Ascii `
-            -Value @("exit=$Code", "time=$([DateTime]::UtcNow.ToString('o'))")
+        $record = @("exit=$Code", "time=$([DateTime]::UtcNow.ToString('o'))")
+        if ($Kept.Left) { $record += "left=$($Kept.Left)", "asked=$($Kept.Asked.ToString('o'))" }
+        Set-Content -LiteralPath (Join-Path $LogDir 'last-result.txt') -Encoding Ascii -Value $record
     }
     Write-Output $Line
+    Write-Trace $Code $Line
     exit $Code
 }
 
 function Stop-Refused([string]$Why) {
-    Write-Output "Nakora clean-up refused: $Why"
-    exit 1
+    Complete-Run 1 "Nakora clean-up refused: $Why"
 }
 
 if (Test-Wow64) {
@@ -372,12 +647,8 @@ if (Test-Wow64) {
 $env:NoDefaultCurrentDirectoryInExePath = '1'
 $RunDir = $null
 $lock = $null
+$Kept = @{ Left = $null; Asked = $null }
 try {
-    $lock = Enter-RunLock $TimeoutMinutes
-    if (-not $lock) {
-        Write-Output 'Nakora driver stack: could not check (another run is in progress)'
-        exit 1
-    }
     $source = [System.IO.Path]::GetFullPath($PSScriptRoot).TrimEnd('\', '/')
     $Folder = [System.IO.Path]::GetFullPath($Folder).TrimEnd('\', '/')
     $inPlace = $source -eq $Folder
@@ -391,26 +662,39 @@ try {
             }
         }
     }
+    $problem = Get-ParentAccessProblem $Folder
+    if ($problem) { Stop-Refused "$Folder is not in an admin-only folder: $problem" }
 
     if (Test-Path -LiteralPath $Folder) {
-        $squat = Get-SquatOwner $Folder
-        if ($squat) {
-            # Nobody but an administrator may decide whether the cleanup runs.
-            $aside = "$Folder.squatted-$(Get-Date -Format 'yyyyMMdd-HHmmss')"
+        # Nobody but an administrator may decide whether the cleanup runs.
+        $why = Get-SquatOwner $Folder
+        $suffix = 'squatted'
+        if (-not $why) {
+            $problem = Get-FolderAccessProblem $Folder
+            if ($problem) { $why = "it is not as the kit makes it: $problem" }
+            $suffix = 'aside'
+        }
+        if ($why -and $inPlace) { Stop-Refused "$Folder is not admin-only: $why" }
+        if ($why) {
+            $aside = "$Folder.$suffix-$(Get-Date -Format 'yyyyMMdd-HHmmss')"
             # A link is moved as it is: taking it over could take over what it points to.
-            if ($squat -notlike 'a link*') { Grant-Takeover $Folder }
+            if ($why -notlike 'a link*') { Grant-Takeover $Folder }
             Move-Item -LiteralPath $Folder -Destination $aside
-            Write-Output "Moved $Folder aside to $aside`: $squat"
-        } else {
-            Reset-FolderAccess $Folder
+            Write-Notice "Moved $Folder aside to $aside`: $why" 2
         }
     }
     if (-not (Test-Path -LiteralPath $Folder)) { New-AdminFolder $Folder }
     $problem = Get-FolderAccessProblem $Folder
     if ($problem) { Stop-Refused "$Folder is not admin-only: $problem" }
+    Enable-KitLog $Folder
+    $lock = Enter-RunLock $Folder $TimeoutMinutes
+    if (-not $lock) { Complete-Run 1618 'Nakora driver stack: could not check (another run is in progress)' }
+
+    Remove-Legacy
+    Move-StrangeItem
     $problem = Get-ItemProblem $Folder
     if ($problem) { Stop-Refused $problem }
-
+    Enable-KitLog $Folder
     if (-not $inPlace) {
         foreach ($name in $Kit) {
             $from = Join-Path $source $name
@@ -428,15 +712,17 @@ try {
     if ($problem) { Stop-Refused $problem }
     $problem = Get-DevconProblem $inPlace
     if ($problem) { Stop-Refused $problem }
-    if ($StageOnly) {
-        Write-Output "Nakora clean-up kit staged in $Folder"
-        exit 0
-    }
+    if ($StageOnly) { Complete-Run 0 "Nakora clean-up kit staged in $Folder" }
 
     $env:PATH = $Folder + [System.IO.Path]::PathSeparator + $env:PATH
     $LogDir = Join-Path $Folder 'Logs'
     $previous = $null
     try { $previous = Get-LastResult $LogDir } catch { $previous = $null }
+    if ($previous) {
+        $Kept = @{ Left = $previous.Left; Asked = $previous.Asked }
+        # A record of an earlier version, which kept no leftovers: its 3010 stands for them.
+        if (-not $Kept.Left -and $previous.Code -eq '3010') { $Kept = @{ Left = '*'; Asked = $previous.Time } }
+    }
     # To the ten-millionth of a second, and never an existing one: runs never share a folder.
     $RunDir = Join-Path $LogDir (Get-Date -Format 'yyyyMMdd-HHmmss-fffffff')
     $null = New-Item -ItemType Directory -Path $LogDir -Force
@@ -446,12 +732,11 @@ try {
     foreach ($dir in $old) { Remove-Item -LiteralPath $dir.FullName -Recurse -Force }
 
     $before = Invoke-Check 'before'
-    Write-Output "Check before: $($before.Summary)"
-    if ($null -eq $before.Code) { Complete-Run 1 "Nakora driver stack: could not check (the check ran past $TimeoutMinutes minutes)" }
-    if ($before.Code -eq 0) { Complete-Run 0 $before.Summary }
-    if ($before.Code -ne 1) {
-        if ($before.Code -eq 2) { Complete-Run 1 $before.Summary }
-        Complete-Run 1 "Nakora driver stack: could not check (CheckNakoraDrivers.exe exit code $($before.Code))"
+    Write-Notice "Check before: $($before.Line)" 1
+    if ($null -eq $before.Code) { Complete-Run 1 $before.Line }
+    if ($before.Code -eq 0) {
+        $Kept = @{ Left = $null; Asked = $null }
+        Complete-Run 0 $before.Line
     }
 
     $report = Join-Path $RunDir 'cleanup.txt'
@@ -461,24 +746,28 @@ try {
         Complete-Run 1 "Nakora clean-up stopped: it ran past $TimeoutMinutes minutes; its partial report is $report"
     }
     if ($code -ne 0) { Complete-Run 1 "Nakora clean-up did not finish (exit code $code); its report is $report" }
-    Write-Output "Cleanup: $(Get-Summary $report)"
+    Write-Notice "Cleanup: $(Get-Summary $report)" 1
 
     $after = Invoke-Check 'after'
-    if ($after.Code -eq 0) { Complete-Run 0 $after.Summary }
-    if ($after.Code -eq 1) {
-        # 3010 once per restart: what a restart did not remove, another one will not either.
-        if ($previous -and $previous.Code -eq '3010' -and $previous.Time -lt (Get-LastBootTime)) {
-            Complete-Run 1 "$($after.Summary) (still left after a restart)"
-        }
-        Complete-Run 3010 "$($after.Summary) (restart, then run again)"
+    if ($after.Code -eq 0) {
+        $Kept = @{ Left = $null; Asked = $null }
+        Complete-Run 0 $after.Line
     }
-    if ($after.Code -eq 2) { Complete-Run 1 $after.Summary }
-    Complete-Run 1 "Nakora driver stack: could not check after the cleanup (exit code $($after.Code))"
+    if ($after.Code -eq 1) {
+        $left = Get-Leftover (Join-Path $RunDir 'check-after.txt')
+        $line = "$($after.Line) (restart, then run again)"
+        if (-not $Kept.Asked -or ($Kept.Left -ne $left -and $Kept.Left -ne '*')) {
+            $Kept = @{ Left = $left; Asked = [DateTime]::UtcNow }
+            Complete-Run 3010 $line
+        }
+        $Kept.Left = $left
+        # 3010 once for the same leftovers: what a restart did not remove, another will not either.
+        if ($Kept.Asked -lt (Get-LastBootTime)) { Complete-Run 1 "$($after.Line) (still left after a restart)" }
+        Complete-Run 3010 $line
+    }
+    Complete-Run 1 $after.Line
 } catch {
-    $message = "Nakora clean-up failed: $($_.Exception.Message)"
-    if ($RunDir) { Complete-Run 1 $message }
-    Write-Output $message
-    exit 1
+    Complete-Run 1 "Nakora clean-up failed: $($_.Exception.Message)"
 } finally {
     Exit-RunLock $lock
 }

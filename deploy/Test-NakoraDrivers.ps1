@@ -2,11 +2,13 @@
 # Test-NakoraDrivers.ps1: detection, through the check staged by Install-NakoraCleanup.ps1.
 #
 # Runs CheckNakoraDrivers.exe from -Folder and writes exactly one line: the check's summary,
-# or why it could not check. A machine is clean only when the check ran and exited 0. Nothing
-# runs unless the folder is admin-only, everything in it and in Logs is the kit's, owned by
-# Administrators or System and no link, and devcon.exe matches the hash the install recorded;
-# else, a missing folder, check or devcon.exe, or another run in progress (the mutex
-# Global\NakoraCleanup, waited for up to a minute) is "could not check", never clean. Run it as
+# or why it could not check. A machine is clean only when the check ran, exited 0 and printed
+# its summary line. Nothing runs unless the folder and every folder above it are admin-only,
+# everything in it and in Logs is the kit's, owned by Administrators or System, changeable by
+# nobody else and no link, and devcon.exe matches the hash the install recorded; else, a
+# missing folder, check or devcon.exe, or another run in progress (the file run.lock in the
+# folder, held open; waited for up to a minute) is "could not check", never clean. Each run's
+# line also goes to the Application event log and to Logs\NakoraCleanup.log. Run it as
 # System; in 32-bit PowerShell on 64-bit Windows it runs itself again in the 64-bit one.
 # -For says which system reads the result:
 #
@@ -66,6 +68,12 @@ $DevconRecord = 'devcon.sha256'
 $CheckListings = @('check-devicelist.txt', 'check-audiodevicelist.txt', 'check-driverlist.txt')
 $CleanupListings = @('devicelist.txt', 'audiodevicelist.txt', 'driverlist.txt')
 $RunName = '^\d{8}-\d{6}(-\d{7})?$'
+$TrustedInstaller = 'S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464'
+$LockName = 'run.lock'
+$LogName = 'NakoraCleanup.log'
+$EventSource = 'NakoraCleanup'
+$ScriptName = [System.IO.Path]::GetFileNameWithoutExtension($PSCommandPath)
+$KitLog = $null
 
 function Get-OwnerSid([string]$Path) {
     (Get-Acl -LiteralPath $Path).GetOwner([System.Security.Principal.SecurityIdentifier]).Value
@@ -100,29 +108,59 @@ function Start-Native64([string[]]$Arguments) {
         -ExecutionPolicy Bypass -File $PSCommandPath @Arguments
 }
 
-function Get-ItemProblem([string]$Path, [string]$Level = 'Folder') {
-    # Walks the tree without following links. An owner may always rewrite an item's rights, so
-    # only Administrators and System may own one; only the kit's names stand where they count.
+function Get-WriterSid([string]$Path) {
+    # Windows only. Anyone but Administrators and System whom a rule lets change the item, its
+    # rights or, for a folder, what is in it; else $null.
+    $write = 0x50000000 -bor [int][System.Security.AccessControl.FileSystemRights]'CreateFiles, AppendData, WriteExtendedAttributes, DeleteSubdirectoriesAndFiles, WriteAttributes, Delete, ChangePermissions, TakeOwnership'
+    foreach ($rule in (Get-Acl -LiteralPath $Path).GetAccessRules($true, $true, [System.Security.Principal.SecurityIdentifier])) {
+        $sid = $rule.IdentityReference.Value
+        if ($rule.AccessControlType -eq 'Allow' -and $sid -ne $Admins -and $sid -ne $System -and
+            ([int]$rule.FileSystemRights -band $write)) { return $sid }
+    }
+    return $null
+}
+
+function Find-ItemProblem([string]$Path, [string]$Level = 'Folder') {
+    # Each item the kit cannot trust, as @{ Path; Why }; what is in one is not looked at. Walks
+    # the tree without following links. An owner may always rewrite an item's rights, so only
+    # Administrators and System may own one, and no one else may be let write it; only the
+    # kit's names stand where they count.
     foreach ($item in @(Get-ChildItem -LiteralPath $Path -Force)) {
-        if ($item.Attributes -band [System.IO.FileAttributes]::ReparsePoint) { return "$($item.FullName) is a link or junction" }
+        $why = $null
         $ours = $true
         if ($Level -eq 'Folder' -and $item.PSIsContainer) { $ours = $item.Name -eq 'Logs' }
         if ($Level -eq 'Folder' -and -not $item.PSIsContainer) {
-            $ours = ($Kit + $DevconRecord + $CheckListings + $CleanupListings) -contains $item.Name
+            $ours = ($Kit + $DevconRecord + $LockName + $CheckListings + $CleanupListings) -contains $item.Name
         }
         if ($Level -eq 'Logs' -and $item.PSIsContainer) { $ours = $item.Name -match $RunName }
-        if ($Level -eq 'Logs' -and -not $item.PSIsContainer) { $ours = $item.Name -match '\.txt(\.stderr)?$' }
-        if (-not $ours) { return "$Path holds $($item.Name), which the kit did not put there" }
-        $owner = 'someone who denies reading its rights'
-        try { $owner = Get-OwnerSid $item.FullName } catch { $owner = 'someone who denies reading its rights' }
-        if ($owner -ne $Admins -and $owner -ne $System) { return "$($item.FullName) is owned by $owner" }
-        if ($item.PSIsContainer) {
+        if ($Level -eq 'Logs' -and -not $item.PSIsContainer) {
+            $ours = $item.Name -match '\.txt(\.stderr)?$' -or $item.Name -eq $LogName -or $item.Name -eq ($LogName -replace 'g$', '_')
+        }
+        if (-not $ours) { $why = "$Path holds $($item.Name), which the kit did not put there" }
+        if (-not $why -and ($item.Attributes -band [System.IO.FileAttributes]::ReparsePoint)) { $why = "$($item.FullName) is a link or junction" }
+        if (-not $why) {
+            $owner = 'someone who denies reading its rights'
+            $writer = $null
+            try {
+                $owner = Get-OwnerSid $item.FullName
+                $writer = Get-WriterSid $item.FullName
+            } catch { $writer = $null }
+            if ($owner -ne $Admins -and $owner -ne $System) { $why = "$($item.FullName) is owned by $owner" }
+            elseif ($writer) { $why = "$($item.FullName) lets $writer change it" }
+        }
+        if ($why) {
+            @{ Path = $item.FullName; Why = $why }
+        } elseif ($item.PSIsContainer) {
             $next = 'Run'
             if ($Level -eq 'Folder') { $next = 'Logs' }
-            $problem = Get-ItemProblem $item.FullName $next
-            if ($problem) { return $problem }
+            Find-ItemProblem $item.FullName $next
         }
     }
+}
+
+function Get-ItemProblem([string]$Path) {
+    $problem = @(Find-ItemProblem $Path | Select-Object -First 1)
+    if ($problem.Count) { return $problem[0].Why }
     return $null
 }
 
@@ -137,31 +175,82 @@ function Get-DevconRecordProblem([string]$Path) {
     return $null
 }
 
-function Enter-RunLock([double]$Minutes) {
-    # One run at a time on the machine: runs share the folder, its listings and its logs. Waits
-    # a minute at most, or the time limit when that is shorter.
-    try {
-        $lock = New-Object System.Threading.Mutex($false, 'Global\NakoraCleanup')
-    } catch {
-        # Held by a run of another account, whose default rights on it keep others out.
-        if ($_.Exception.GetBaseException() -is [System.UnauthorizedAccessException]) { return $null }
-        throw
+function Get-ParentAccessProblem([string]$Path) {
+    # Windows only. Whoever may create in the folder's parent may take its name first; whoever
+    # may rename, delete or take over a folder above it may put another in its place.
+    $trusted = @($Admins, $System, $TrustedInstaller)
+    $replace = 0x50000000 -bor [int][System.Security.AccessControl.FileSystemRights]'DeleteSubdirectoriesAndFiles, Delete, ChangePermissions, TakeOwnership'
+    $mask = $replace -bor [int][System.Security.AccessControl.FileSystemRights]'CreateFiles, CreateDirectories'
+    $parent = [System.IO.Path]::GetDirectoryName($Path)
+    while ($parent) {
+        if ((Get-Item -LiteralPath $parent -Force).Attributes -band [System.IO.FileAttributes]::ReparsePoint) {
+            return "$parent is a link or junction"
+        }
+        $acl = Get-Acl -LiteralPath $parent
+        $owner = $acl.GetOwner([System.Security.Principal.SecurityIdentifier]).Value
+        if ($trusted -notcontains $owner) { return "$parent is owned by $owner" }
+        foreach ($rule in $acl.GetAccessRules($true, $true, [System.Security.Principal.SecurityIdentifier])) {
+            $sid = $rule.IdentityReference.Value
+            if ($rule.AccessControlType -eq 'Allow' -and $trusted -notcontains $sid -and ([int]$rule.FileSystemRights -band $mask) -and
+                -not ($rule.PropagationFlags -band [System.Security.AccessControl.PropagationFlags]::InheritOnly)) {
+                return "$parent lets $sid write to it"
+            }
+        }
+        $mask = $replace
+        $parent = [System.IO.Path]::GetDirectoryName($parent)
     }
-    try {
-        $held = $lock.WaitOne([int]([Math]::Min(60, $Minutes * 60) * 1000))
-    } catch [System.Threading.AbandonedMutexException] {
-        $held = $true  # a run that was killed left it
-    }
-    if ($held) { return $lock }
-    $lock.Dispose()
     return $null
 }
 
-function Exit-RunLock($Lock) {
-    if ($Lock) {
-        $Lock.ReleaseMutex()
-        $Lock.Dispose()
+function Get-PlaceProblem([string]$Path) {
+    # What must hold before anything in the folder, the lock first, is trusted.
+    $problem = Get-ParentAccessProblem $Path
+    if ($problem) { return "$Path is not in an admin-only folder: $problem" }
+    if (-not (Test-Path -LiteralPath $Path -PathType Container)) { return "$Path is missing" }
+    $problem = Get-FolderAccessProblem $Path
+    if ($problem) { return "$Path is not admin-only: $problem" }
+    return $null
+}
+
+function New-LockFile([string]$Path) {
+    # Windows only. Made with its rights, System's and Administrators' alone, so that no user
+    # may ever open it, and so never hold it.
+    $security = New-Object System.Security.AccessControl.FileSecurity
+    $security.SetSecurityDescriptorSddlForm('O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)')
+    $rights = [System.Security.AccessControl.FileSystemRights]::FullControl
+    if ($PSVersionTable.PSEdition -eq 'Desktop') {
+        $stream = New-Object System.IO.FileStream($Path, [System.IO.FileMode]::CreateNew, $rights,
+            [System.IO.FileShare]::None, 4096, [System.IO.FileOptions]::None, $security)
+    } else {
+        $stream = [System.IO.FileSystemAclExtensions]::Create([System.IO.FileInfo]$Path, [System.IO.FileMode]::CreateNew,
+            $rights, [System.IO.FileShare]::None, 4096, [System.IO.FileOptions]::None, $security)
     }
+    $stream.Dispose()
+}
+
+function Enter-RunLock([string]$Path, [double]$Minutes) {
+    # One run at a time on the machine: runs share the folder, its listings and its logs. The
+    # lock is a file in the admin-only folder, held open with no sharing: any user may create
+    # and hold a Global\ mutex (Microsoft, "Kernel object namespaces"), no user may open this.
+    # Waits a minute at most, or the time limit when that is shorter.
+    $lock = Join-Path $Path $LockName
+    $deadline = [DateTime]::UtcNow.AddSeconds([Math]::Min(60, $Minutes * 60))
+    while ($true) {
+        if (-not (Test-Path -LiteralPath $lock)) {
+            try { New-LockFile $lock } catch { if (-not (Test-Path -LiteralPath $lock)) { throw } }
+        }
+        try {
+            return [System.IO.File]::Open($lock, [System.IO.FileMode]::Open, [System.IO.FileAccess]::ReadWrite, [System.IO.FileShare]::None)
+        } catch [System.IO.IOException] {
+            # Held by another run.
+        }
+        if ([DateTime]::UtcNow -ge $deadline) { return $null }
+        Start-Sleep -Milliseconds 250
+    }
+}
+
+function Exit-RunLock($Lock) {
+    if ($Lock) { $Lock.Dispose() }
 }
 
 function Get-RelaunchArgument($Bound) {
@@ -177,12 +266,73 @@ function Get-RelaunchArgument($Bound) {
 }
 
 function Get-KitProblem([string]$Path) {
-    # The staged folder, checked before anything in it is trusted or run.
-    $problem = Get-FolderAccessProblem $Path
-    if ($problem) { return "$Path is not admin-only: $problem" }
+    # Checked under the lock, before anything in the folder is run.
     $problem = Get-ItemProblem $Path
     if (-not $problem) { $problem = Get-DevconRecordProblem $Path }
     return $problem
+}
+
+function Write-KitEvent([string]$Text, [int]$Id, [string]$Type) {
+    # Windows only. The Application log, under the kit's own source: registered by the first
+    # run of any of the scripts, which all run as System or an administrator. Never a reason
+    # for a run to fail.
+    try {
+        if (-not [System.Diagnostics.EventLog]::SourceExists($EventSource)) {
+            [System.Diagnostics.EventLog]::CreateEventSource($EventSource, 'Application')
+        }
+        [System.Diagnostics.EventLog]::WriteEntry($EventSource, $Text, $Type, $Id)
+    } catch {
+        $null = $_
+    }
+}
+
+function Enable-KitLog([string]$Path) {
+    # Once the folder is verified: Logs\NakoraCleanup.log, unless it or Logs is a link.
+    $script:KitLog = $null
+    $logs = Join-Path $Path 'Logs'
+    foreach ($name in $logs, (Join-Path $logs $LogName)) {
+        $item = Get-Item -LiteralPath $name -Force -ErrorAction SilentlyContinue
+        if ($item -and $item.Attributes -band [System.IO.FileAttributes]::ReparsePoint) { return }
+        if ($name -eq $logs -and $item -and -not $item.PSIsContainer) { return }
+        if ($name -eq $logs -and -not $item) { $null = New-Item -ItemType Directory -Path $logs }
+    }
+    $script:KitLog = Join-Path $logs $LogName
+}
+
+function Write-KitLog([string]$Text, [int]$Type = 1) {
+    # One line in the format of Configuration Manager's logs, which CMTrace and OneTrace read;
+    # type 1 information, 2 warning, 3 error. The time is UTC with a bias of +000: a negative
+    # bias is misread. At 1 MB the log becomes NakoraCleanup.lo_, as Configuration Manager's
+    # own do (https://learn.microsoft.com/mem/configmgr/core/plan-design/hierarchy/about-log-files).
+    if (-not $KitLog) { return }
+    try {
+        $item = Get-Item -LiteralPath $KitLog -Force -ErrorAction SilentlyContinue
+        if ($item -and $item.Length -gt 1MB) { Move-Item -LiteralPath $KitLog -Destination ($KitLog -replace 'g$', '_') -Force }
+        $now = [DateTime]::UtcNow
+        $line = '<![LOG[{0}]LOG]!><time="{1}+000" date="{2}" component="{3}" context="" type="{4}" thread="{5}" file="">' -f
+            ($Text -replace '[\r\n]+', ' '), $now.ToString('HH:mm:ss.fff', [Globalization.CultureInfo]::InvariantCulture),
+            $now.ToString('MM-dd-yyyy', [Globalization.CultureInfo]::InvariantCulture), $ScriptName, $Type, $PID
+        $stream = [System.IO.File]::Open($KitLog, [System.IO.FileMode]::Append, [System.IO.FileAccess]::Write, [System.IO.FileShare]::ReadWrite)
+        try {
+            $bytes = [System.Text.Encoding]::UTF8.GetBytes($line + "`r`n")
+            $stream.Write($bytes, 0, $bytes.Length)
+        } finally {
+            $stream.Dispose()
+        }
+    } catch {
+        $null = $_  # a log that cannot be written does not stop the run
+    }
+}
+
+function Write-Trace([int]$Code, [string]$Line, [string]$Type = '') {
+    # Every run's trace: its summary line and exit code in the log and the event log.
+    if (-not $Type) {
+        $Type = 'Error'
+        if ($Code -eq 0) { $Type = 'Information' }
+        if ($Code -eq 3010 -or $Code -eq 1618) { $Type = 'Warning' }
+    }
+    Write-KitLog "$Line (exit code $Code)" (@{ Information = 1; Warning = 2; Error = 3 }[$Type])
+    Write-KitEvent "$ScriptName`: $Line (exit code $Code)" $Code $Type
 }
 # ---- end of deploy/src/Common.ps1 ----
 
@@ -190,23 +340,32 @@ function Get-KitProblem([string]$Path) {
 # What the install and the detection share: the install's record of its last run, and a
 # tool run under a time limit.
 
-# The record: "exit=<code>" and "time=<UTC, round-trip format>" in Logs\last-result.txt.
+# The record, Logs\last-result.txt: "exit=<code>" and "time=<UTC, round-trip format>"; after a
+# 3010, also "left=<what the check found left, hashed>" and "asked=<when 3010 was first answered
+# for it>", kept until what is left changes or the check finds none.
 function Get-LastBootTime {
     (Get-CimInstance -ClassName Win32_OperatingSystem).LastBootUpTime.ToUniversalTime()
 }
 
 function Get-LastResult([string]$LogDir) {
-    # Returns @{ Code; Time }, or $null when there is no whole record.
+    # Returns @{ Code; Time; Left; Asked }, or $null when there is no whole record.
     $record = Join-Path $LogDir 'last-result.txt'
     if (-not (Test-Path -LiteralPath $record -PathType Leaf)) { return $null }
-    $fields = @{}
+    $fields = @{ left = $null; asked = $null }
     foreach ($line in Get-Content -LiteralPath $record) {
         if ($line -match '^(\w+)=(.*)$') { $fields[$Matches[1]] = $Matches[2] }
     }
     if (-not $fields.ContainsKey('exit') -or -not $fields.ContainsKey('time')) { return $null }
-    $time = [DateTime]::Parse($fields['time'], [Globalization.CultureInfo]::InvariantCulture,
-        [Globalization.DateTimeStyles]::RoundtripKind).ToUniversalTime()
-    return @{ Code = $fields['exit']; Time = $time }
+    $time = @()
+    foreach ($name in 'time', 'asked') {
+        if ($fields[$name]) {
+            $time += [DateTime]::Parse($fields[$name], [Globalization.CultureInfo]::InvariantCulture,
+                [Globalization.DateTimeStyles]::RoundtripKind).ToUniversalTime()
+        } else {
+            $time += $null
+        }
+    }
+    return @{ Code = $fields['exit']; Time = $time[0]; Left = $fields['left']; Asked = $time[1] }
 }
 
 function Stop-ToolTree([int]$Id) {
@@ -236,6 +395,19 @@ function Invoke-Tool([string]$Name, [string]$Report, [double]$Minutes, [string[]
     $process.WaitForExit()
     return $process.ExitCode
 }
+
+function Read-Check([string]$Report, $Code, [double]$Minutes) {
+    # The check's verdict as @{ Code; Line }: its exit code counts only with its summary line,
+    # the last it prints. Code is $null when it could not check.
+    if ($null -eq $Code) { return @{ Code = $null; Line = "Nakora driver stack: could not check (the check ran past $Minutes minutes)" } }
+    if ($Code -notin 0, 1, 2) { return @{ Code = $null; Line = "Nakora driver stack: could not check (CheckNakoraDrivers.exe exit code $Code)" } }
+    $lines = @(Get-Content -LiteralPath $Report -ErrorAction SilentlyContinue | Where-Object { $_.Trim() })
+    if (-not $lines.Count -or $lines[-1].Trim() -notlike 'Nakora driver stack: *') {
+        return @{ Code = $null; Line = 'Nakora driver stack: could not check (the check printed no summary)' }
+    }
+    if ($Code -eq 2) { return @{ Code = $null; Line = $lines[-1].Trim() } }
+    return @{ Code = $Code; Line = $lines[-1].Trim() }
+}
 # ---- end of deploy/src/Tools.ps1 ----
 
 function Test-RestartPending([string]$LogDir) {
@@ -244,7 +416,7 @@ function Test-RestartPending([string]$LogDir) {
 }
 
 function Get-Verdict {
-    # Returns the check's exit code (or $null when it could not be run) and one line.
+    # Under the lock: the check's verdict as Read-Check gives it, with LogDir.
     foreach ($name in @('CheckNakoraDrivers.exe', 'devcon.exe')) {
         if (-not (Test-Path -LiteralPath (Join-Path $Folder $name) -PathType Leaf)) {
             return @{ Code = $null; Line = "Nakora driver stack: could not check ($name is missing in $Folder)" }
@@ -256,15 +428,9 @@ function Get-Verdict {
     $logDir = Join-Path $Folder 'Logs'
     $null = New-Item -ItemType Directory -Path $logDir -Force
     $report = Join-Path $logDir 'detection.txt'
-    $code = Invoke-Tool 'CheckNakoraDrivers.exe' $report $TimeoutMinutes @()
-    if ($null -eq $code) {
-        return @{ Code = $null; Line = "Nakora driver stack: could not check (the check ran past $TimeoutMinutes minutes)" }
-    }
-    $lines = @(Get-Content -LiteralPath $report | Where-Object { $_.Trim() })
-    $line = 'Nakora driver stack: could not check (the check printed nothing)'
-    if ($lines.Count) { $line = $lines[-1].Trim() }
-    if ($code -notin 0, 1, 2) { $line = "Nakora driver stack: could not check (CheckNakoraDrivers.exe exit code $code)" }
-    return @{ Code = $code; Line = $line; LogDir = $logDir }
+    $verdict = Read-Check $report (Invoke-Tool 'CheckNakoraDrivers.exe' $report $TimeoutMinutes @()) $TimeoutMinutes
+    $verdict.LogDir = $logDir
+    return $verdict
 }
 
 if (Test-Wow64) {
@@ -276,13 +442,17 @@ if (Test-Wow64) {
 $env:NoDefaultCurrentDirectoryInExePath = '1'
 $lock = $null
 try {
-    $lock = Enter-RunLock $TimeoutMinutes
-    if (-not $lock) {
-        $verdict = @{ Code = $null; Line = 'Nakora driver stack: could not check (another run is in progress)' }
-    } elseif (-not (Test-Path -LiteralPath $Folder -PathType Container)) {
-        $verdict = @{ Code = $null; Line = "Nakora driver stack: could not check ($Folder is missing)" }
+    $problem = Get-PlaceProblem $Folder
+    if ($problem) {
+        $verdict = @{ Code = $null; Line = "Nakora driver stack: could not check ($problem)" }
     } else {
-        $verdict = Get-Verdict
+        Enable-KitLog $Folder
+        $lock = Enter-RunLock $Folder $TimeoutMinutes
+        if (-not $lock) {
+            $verdict = @{ Code = $null; Line = 'Nakora driver stack: could not check (another run is in progress)' }
+        } else {
+            $verdict = Get-Verdict
+        }
     }
 } catch {
     $verdict = @{ Code = $null; Line = "Nakora driver stack: could not check ($($_.Exception.Message))" }
@@ -290,27 +460,29 @@ try {
     Exit-RunLock $lock
 }
 $clean = $verdict.Code -eq 0
-
+$line = $verdict.Line
+$code = [int](-not $clean)
+$shown = $true
 switch ($For) {
-    'ConfigMgrSetting' {
-        Write-Output $verdict.Line
-        exit 0
-    }
+    'ConfigMgrSetting' { $code = 0 }
     'ConfigMgrApplication' {
-        if ($clean) { Write-Output $verdict.Line }
-        exit 0
+        $code = 0
+        $shown = $clean
     }
     'Win32App' {
-        if (-not $clean -and $verdict.Code -eq 1) {
+        if ($verdict.Code -eq 1) {
             $pending = $false
             try { $pending = Test-RestartPending $verdict.LogDir } catch { $pending = $false }
             if ($pending) {
-                Write-Output "$($verdict.Line) (cleaned; a restart is pending)"
-                exit 0
+                $line = "$line (cleaned; a restart is pending)"
+                $code = 0
             }
         }
     }
 }
-Write-Output $verdict.Line
-if ($clean) { exit 0 }
-exit 1
+$type = 'Error'
+if ($clean) { $type = 'Information' }
+if ($verdict.Code -eq 1) { $type = 'Warning' }
+Write-Trace $code $line $type
+if ($shown) { Write-Output $line }
+exit $code

@@ -1,11 +1,13 @@
 # Test-NakoraDrivers.ps1: detection, through the check staged by Install-NakoraCleanup.ps1.
 #
 # Runs CheckNakoraDrivers.exe from -Folder and writes exactly one line: the check's summary,
-# or why it could not check. A machine is clean only when the check ran and exited 0. Nothing
-# runs unless the folder is admin-only, everything in it and in Logs is the kit's, owned by
-# Administrators or System and no link, and devcon.exe matches the hash the install recorded;
-# else, a missing folder, check or devcon.exe, or another run in progress (the mutex
-# Global\NakoraCleanup, waited for up to a minute) is "could not check", never clean. Run it as
+# or why it could not check. A machine is clean only when the check ran, exited 0 and printed
+# its summary line. Nothing runs unless the folder and every folder above it are admin-only,
+# everything in it and in Logs is the kit's, owned by Administrators or System, changeable by
+# nobody else and no link, and devcon.exe matches the hash the install recorded; else, a
+# missing folder, check or devcon.exe, or another run in progress (the file run.lock in the
+# folder, held open; waited for up to a minute) is "could not check", never clean. Each run's
+# line also goes to the Application event log and to Logs\NakoraCleanup.log. Run it as
 # System; in 32-bit PowerShell on 64-bit Windows it runs itself again in the 64-bit one.
 # -For says which system reads the result:
 #
@@ -63,7 +65,7 @@ function Test-RestartPending([string]$LogDir) {
 }
 
 function Get-Verdict {
-    # Returns the check's exit code (or $null when it could not be run) and one line.
+    # Under the lock: the check's verdict as Read-Check gives it, with LogDir.
     foreach ($name in @('CheckNakoraDrivers.exe', 'devcon.exe')) {
         if (-not (Test-Path -LiteralPath (Join-Path $Folder $name) -PathType Leaf)) {
             return @{ Code = $null; Line = "Nakora driver stack: could not check ($name is missing in $Folder)" }
@@ -75,15 +77,9 @@ function Get-Verdict {
     $logDir = Join-Path $Folder 'Logs'
     $null = New-Item -ItemType Directory -Path $logDir -Force
     $report = Join-Path $logDir 'detection.txt'
-    $code = Invoke-Tool 'CheckNakoraDrivers.exe' $report $TimeoutMinutes @()
-    if ($null -eq $code) {
-        return @{ Code = $null; Line = "Nakora driver stack: could not check (the check ran past $TimeoutMinutes minutes)" }
-    }
-    $lines = @(Get-Content -LiteralPath $report | Where-Object { $_.Trim() })
-    $line = 'Nakora driver stack: could not check (the check printed nothing)'
-    if ($lines.Count) { $line = $lines[-1].Trim() }
-    if ($code -notin 0, 1, 2) { $line = "Nakora driver stack: could not check (CheckNakoraDrivers.exe exit code $code)" }
-    return @{ Code = $code; Line = $line; LogDir = $logDir }
+    $verdict = Read-Check $report (Invoke-Tool 'CheckNakoraDrivers.exe' $report $TimeoutMinutes @()) $TimeoutMinutes
+    $verdict.LogDir = $logDir
+    return $verdict
 }
 
 if (Test-Wow64) {
@@ -95,13 +91,17 @@ if (Test-Wow64) {
 $env:NoDefaultCurrentDirectoryInExePath = '1'
 $lock = $null
 try {
-    $lock = Enter-RunLock $TimeoutMinutes
-    if (-not $lock) {
-        $verdict = @{ Code = $null; Line = 'Nakora driver stack: could not check (another run is in progress)' }
-    } elseif (-not (Test-Path -LiteralPath $Folder -PathType Container)) {
-        $verdict = @{ Code = $null; Line = "Nakora driver stack: could not check ($Folder is missing)" }
+    $problem = Get-PlaceProblem $Folder
+    if ($problem) {
+        $verdict = @{ Code = $null; Line = "Nakora driver stack: could not check ($problem)" }
     } else {
-        $verdict = Get-Verdict
+        Enable-KitLog $Folder
+        $lock = Enter-RunLock $Folder $TimeoutMinutes
+        if (-not $lock) {
+            $verdict = @{ Code = $null; Line = 'Nakora driver stack: could not check (another run is in progress)' }
+        } else {
+            $verdict = Get-Verdict
+        }
     }
 } catch {
     $verdict = @{ Code = $null; Line = "Nakora driver stack: could not check ($($_.Exception.Message))" }
@@ -109,27 +109,29 @@ try {
     Exit-RunLock $lock
 }
 $clean = $verdict.Code -eq 0
-
+$line = $verdict.Line
+$code = [int](-not $clean)
+$shown = $true
 switch ($For) {
-    'ConfigMgrSetting' {
-        Write-Output $verdict.Line
-        exit 0
-    }
+    'ConfigMgrSetting' { $code = 0 }
     'ConfigMgrApplication' {
-        if ($clean) { Write-Output $verdict.Line }
-        exit 0
+        $code = 0
+        $shown = $clean
     }
     'Win32App' {
-        if (-not $clean -and $verdict.Code -eq 1) {
+        if ($verdict.Code -eq 1) {
             $pending = $false
             try { $pending = Test-RestartPending $verdict.LogDir } catch { $pending = $false }
             if ($pending) {
-                Write-Output "$($verdict.Line) (cleaned; a restart is pending)"
-                exit 0
+                $line = "$line (cleaned; a restart is pending)"
+                $code = 0
             }
         }
     }
 }
-Write-Output $verdict.Line
-if ($clean) { exit 0 }
-exit 1
+$type = 'Error'
+if ($clean) { $type = 'Information' }
+if ($verdict.Code -eq 1) { $type = 'Warning' }
+Write-Trace $code $line $type
+if ($shown) { Write-Output $line }
+exit $code

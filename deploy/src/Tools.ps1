@@ -1,23 +1,32 @@
 # What the install and the detection share: the install's record of its last run, and a
 # tool run under a time limit.
 
-# The record: "exit=<code>" and "time=<UTC, round-trip format>" in Logs\last-result.txt.
+# The record, Logs\last-result.txt: "exit=<code>" and "time=<UTC, round-trip format>"; after a
+# 3010, also "left=<what the check found left, hashed>" and "asked=<when 3010 was first answered
+# for it>", kept until what is left changes or the check finds none.
 function Get-LastBootTime {
     (Get-CimInstance -ClassName Win32_OperatingSystem).LastBootUpTime.ToUniversalTime()
 }
 
 function Get-LastResult([string]$LogDir) {
-    # Returns @{ Code; Time }, or $null when there is no whole record.
+    # Returns @{ Code; Time; Left; Asked }, or $null when there is no whole record.
     $record = Join-Path $LogDir 'last-result.txt'
     if (-not (Test-Path -LiteralPath $record -PathType Leaf)) { return $null }
-    $fields = @{}
+    $fields = @{ left = $null; asked = $null }
     foreach ($line in Get-Content -LiteralPath $record) {
         if ($line -match '^(\w+)=(.*)$') { $fields[$Matches[1]] = $Matches[2] }
     }
     if (-not $fields.ContainsKey('exit') -or -not $fields.ContainsKey('time')) { return $null }
-    $time = [DateTime]::Parse($fields['time'], [Globalization.CultureInfo]::InvariantCulture,
-        [Globalization.DateTimeStyles]::RoundtripKind).ToUniversalTime()
-    return @{ Code = $fields['exit']; Time = $time }
+    $time = @()
+    foreach ($name in 'time', 'asked') {
+        if ($fields[$name]) {
+            $time += [DateTime]::Parse($fields[$name], [Globalization.CultureInfo]::InvariantCulture,
+                [Globalization.DateTimeStyles]::RoundtripKind).ToUniversalTime()
+        } else {
+            $time += $null
+        }
+    }
+    return @{ Code = $fields['exit']; Time = $time[0]; Left = $fields['left']; Asked = $time[1] }
 }
 
 function Stop-ToolTree([int]$Id) {
@@ -46,4 +55,17 @@ function Invoke-Tool([string]$Name, [string]$Report, [double]$Minutes, [string[]
     }
     $process.WaitForExit()
     return $process.ExitCode
+}
+
+function Read-Check([string]$Report, $Code, [double]$Minutes) {
+    # The check's verdict as @{ Code; Line }: its exit code counts only with its summary line,
+    # the last it prints. Code is $null when it could not check.
+    if ($null -eq $Code) { return @{ Code = $null; Line = "Nakora driver stack: could not check (the check ran past $Minutes minutes)" } }
+    if ($Code -notin 0, 1, 2) { return @{ Code = $null; Line = "Nakora driver stack: could not check (CheckNakoraDrivers.exe exit code $Code)" } }
+    $lines = @(Get-Content -LiteralPath $Report -ErrorAction SilentlyContinue | Where-Object { $_.Trim() })
+    if (-not $lines.Count -or $lines[-1].Trim() -notlike 'Nakora driver stack: *') {
+        return @{ Code = $null; Line = 'Nakora driver stack: could not check (the check printed no summary)' }
+    }
+    if ($Code -eq 2) { return @{ Code = $null; Line = $lines[-1].Trim() } }
+    return @{ Code = $Code; Line = $lines[-1].Trim() }
 }
