@@ -9,8 +9,8 @@
 The zip holds the two executables, the administrator's guide (README.txt, made from
 the part of README.md between the guide markers, plain text with CRLF line
 ends), the fleet kit under deploy/ (its PowerShell scripts with CRLF line ends, the
-Ansible playbook as it is, and the detection script's copies for the systems that
-run it without arguments) and SHA256SUMS of all of them. Entry order, time stamps
+Ansible playbook and its requirements.yml as they are, and the detection script's
+copies for the systems that run it without arguments) and SHA256SUMS of all of them. Entry order, time stamps
 (SOURCE_DATE_EPOCH), permissions and compression are fixed, so equal inputs give
 equal bytes.
 """
@@ -33,6 +33,7 @@ DEPLOY = (
     "deploy/Test-NakoraDrivers.ps1",
     "deploy/Repair-NakoraDrivers.ps1",
     "deploy/nakora-cleanup.yml",
+    "deploy/requirements.yml",
 )
 # Intune and Configuration Manager run a detection script without arguments, so
 # each of them gets a copy of the detection script whose defaults are its own. The
