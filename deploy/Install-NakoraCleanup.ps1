@@ -221,6 +221,7 @@ function Get-PlaceProblem([string]$Path) {
     $problem = Get-ParentAccessProblem $Path
     if ($problem) { return "$Path is not in an admin-only folder: $problem" }
     if (-not (Test-Path -LiteralPath $Path -PathType Container)) { return "$Path is missing" }
+    if ((Get-Item -LiteralPath $Path -Force).Attributes -band [System.IO.FileAttributes]::ReparsePoint) { return "$Path is a link or junction" }
     $problem = Get-FolderAccessProblem $Path
     if ($problem) { return "$Path is not admin-only: $problem" }
     return $null
@@ -602,7 +603,8 @@ function Remove-Legacy {
 
 function Move-StrangeItem {
     # Whatever the kit cannot trust in the folder goes, as it is, to a folder beside it.
-    $problems = @(Find-ItemProblem $Folder)
+    # Not the lock, which this run holds: if it cannot be trusted, the run refuses.
+    $problems = @(Find-ItemProblem $Folder | Where-Object { $_.Path -ne (Join-Path $Folder $LockName) })
     if (-not $problems.Count) { return }
     $aside = "$Folder.aside-$(Get-Date -Format 'yyyyMMdd-HHmmss-fffffff')"
     New-AdminFolder $aside
@@ -690,7 +692,11 @@ try {
     $lock = Enter-RunLock $Folder $TimeoutMinutes
     if (-not $lock) { Complete-Run 1618 'Nakora driver stack: could not check (another run is in progress)' }
 
-    Remove-Legacy
+    try {
+        Remove-Legacy
+    } catch {
+        Write-Notice "Could not remove the earlier kit's folder: $($_.Exception.Message)" 3
+    }
     Move-StrangeItem
     $problem = Get-ItemProblem $Folder
     if ($problem) { Stop-Refused $problem }

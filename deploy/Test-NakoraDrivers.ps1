@@ -207,6 +207,7 @@ function Get-PlaceProblem([string]$Path) {
     $problem = Get-ParentAccessProblem $Path
     if ($problem) { return "$Path is not in an admin-only folder: $problem" }
     if (-not (Test-Path -LiteralPath $Path -PathType Container)) { return "$Path is missing" }
+    if ((Get-Item -LiteralPath $Path -Force).Attributes -band [System.IO.FileAttributes]::ReparsePoint) { return "$Path is a link or junction" }
     $problem = Get-FolderAccessProblem $Path
     if ($problem) { return "$Path is not admin-only: $problem" }
     return $null

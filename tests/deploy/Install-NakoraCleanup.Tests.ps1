@@ -248,7 +248,7 @@ Describe 'Install-NakoraCleanup.ps1' {
                 -DevconSha256 (Get-FileHash (Join-Path $kit 'devcon.exe')).Hash
             $LASTEXITCODE | Should -Be 0
             Get-LastLine $output | Should -BeLike 'Nakora clean-up kit staged in*'
-            @(Get-Item "$folder.aside-*").Count | Should -Be 1
+            @(Get-Item "$folder.aside-*", "$folder.squatted-*").Count | Should -Be 1
         }
     }
 
