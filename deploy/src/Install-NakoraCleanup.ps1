@@ -30,8 +30,9 @@
 # prepares the folder and the files and runs nothing.
 #
 # The earlier kit staged itself in %ProgramData%\NakoraCleanup, where users may create files:
-# that folder is moved aside, never followed, and deleted; anything in it that someone other
-# than Administrators or System owned is reported as a sign of tampering.
+# that folder is moved aside, never followed, and deleted (only moved aside if it holds a
+# link, which the earlier kit never made); a link or anything someone other than
+# Administrators or System owned there is reported as a sign of tampering.
 #
 # Every run leaves a trace, refusals included: its summary line and exit code go to the
 # Application event log (source NakoraCleanup) and, once the folder is verified, to
@@ -216,6 +217,14 @@ function Remove-LegacyTree([string]$Path) {
     }
 }
 
+function Find-Link([string]$Path) {
+    # Every link or junction in $Path, never followed.
+    foreach ($item in @(Get-ChildItem -LiteralPath $Path -Force)) {
+        if ($item.Attributes -band [System.IO.FileAttributes]::ReparsePoint) { $item.FullName }
+        elseif ($item.PSIsContainer) { Find-Link $item.FullName }
+    }
+}
+
 function Remove-Legacy {
     # The earlier kit's folder, where users may create files: an old assignment still running
     # from it would run what they put there as System.
@@ -223,28 +232,38 @@ function Remove-Legacy {
     $legacy = Join-Path $env:ProgramData 'NakoraCleanup'
     $item = Get-Item -LiteralPath $legacy -Force -ErrorAction SilentlyContinue
     if (-not $item) { return }
-    $link = [bool]($item.Attributes -band [System.IO.FileAttributes]::ReparsePoint)
+    $folder = $item.PSIsContainer -and -not ($item.Attributes -band [System.IO.FileAttributes]::ReparsePoint)
     $owner = 'someone who denies reading its rights'
     try { $owner = Get-OwnerSid $legacy } catch { $owner = 'someone who denies reading its rights' }
     $found = @()
     if ($owner -ne $Admins -and $owner -ne $System) { $found += "$legacy (owned by $owner)" }
-    if ($item.PSIsContainer -and -not $link) {
-        if ($found.Count) { Grant-Takeover $legacy }
+    # The earlier kit made no links: a folder that holds one is only moved aside, and its rights,
+    # which would reach through it, are left alone.
+    $links = @()
+    if ($folder) { $links = @(Find-Link $legacy) }
+    $found += @($links | ForEach-Object { "$_ (a link)" })
+    if ($folder -and -not $links.Count) {
+        if ($owner -ne $Admins -and $owner -ne $System) { Grant-Takeover $legacy }
         # Nobody else may add to it while it is walked.
         Reset-FolderAccess $legacy
     }
     # A name nobody can take first, and a move that never goes into what is there.
     $aside = "$legacy.removed-$([guid]::NewGuid().ToString('N'))"
     if ($item.PSIsContainer) { [System.IO.Directory]::Move($legacy, $aside) } else { [System.IO.File]::Move($legacy, $aside) }
-    if ($item.PSIsContainer -and -not $link) { $found += @(Remove-LegacyTree $aside) }
+    $gone = $false
     try {
-        if ($item.PSIsContainer) { [System.IO.Directory]::Delete($aside) } else { [System.IO.File]::Delete($aside) }
-        Write-Notice "Removed the earlier kit's folder $legacy" 1
+        if ($folder -and -not $links.Count) { $found += @(Remove-LegacyTree $aside) }
+        if (-not $folder -or -not $links.Count) {
+            if ($item.PSIsContainer) { [System.IO.Directory]::Delete($aside) } else { [System.IO.File]::Delete($aside) }
+            $gone = $true
+        }
     } catch {
-        Write-Notice "Moved the earlier kit's folder $legacy to $aside, which could not be deleted whole" 2
+        $gone = $false
     }
+    if ($gone) { Write-Notice "Removed the earlier kit's folder $legacy" 1 }
+    else { Write-Notice "Moved the earlier kit's folder $legacy to $aside, which could not be deleted whole" 2 }
     if ($found.Count) {
-        Write-Notice ("The earlier kit's folder held what someone other than Administrators or System owned, " +
+        Write-Notice ("The earlier kit's folder held what someone other than Administrators or System made, " +
             "a sign of tampering: $(@($found | Select-Object -First 20) -join '; ')") 3
     }
 }

@@ -193,19 +193,25 @@ Describe 'Install-NakoraCleanup.ps1' {
             Get-CallCount 'CheckNakoraDrivers' | Should -Be 0
         }
 
-        It "moves the earlier kit's folder aside and deletes it, reporting what a user owned there" {
+        It "moves the earlier kit's folder aside and deletes it, reporting what a user made there<Link>" -ForEach @(
+            @{ Link = ''; Left = 0; Reset = 1 }
+            # Its rights are left alone, and it is not walked: only moved aside.
+            @{ Link = ', a link'; Left = 1; Reset = 0 }
+        ) {
             $legacy = Join-Path $env:ProgramData 'NakoraCleanup'
             $null = New-Item -ItemType Directory -Path (Join-Path $legacy 'Logs') -Force
             Set-Content (Join-Path $legacy 'Logs/last-result.txt') 'exit=0'
             Set-Content (Join-Path $legacy 'cmd.exe') 'planted'
-            $null = New-Item -ItemType SymbolicLink -Path (Join-Path $legacy 'Logs/elsewhere') -Target $kit
+            if ($Link) { $null = New-Item -ItemType SymbolicLink -Path (Join-Path $legacy 'Logs/elsewhere') -Target $kit }
             Mock Get-OwnerSid { if ($Path -like '*cmd.exe') { 'S-1-5-21-1' } else { 'S-1-5-32-544' } }
             $result = Invoke-Install -Check '0 0 Nakora driver stack: none left' -With @{ StageOnly = $true }
             $result.Code | Should -Be 0
-            @(Get-ChildItem $env:ProgramData -Force).Count | Should -Be 0
-            Test-Path (Join-Path $kit 'devcon.exe') | Should -BeTrue  # what the link pointed to stays
-            Should -Invoke Reset-FolderAccess -Times 1 -Exactly -ParameterFilter { $Path -eq $legacy }
-            Should -Invoke Write-KitEvent -Times 1 -Exactly -ParameterFilter { $Type -eq 'Error' -and $Text -like '*tampering*cmd.exe (owned by S-1-5-21-1)' }
+            Test-Path $legacy | Should -BeFalse
+            @(Get-ChildItem $env:ProgramData -Force).Count | Should -Be $Left
+            Test-Path (Join-Path $kit 'devcon.exe') | Should -BeTrue  # what a link pointed to stays
+            Should -Invoke Reset-FolderAccess -Times $Reset -Exactly -ParameterFilter { $Path -eq $legacy }
+            $reported = if ($Link) { '*elsewhere (a link)' } else { '*cmd.exe (owned by S-1-5-21-1)' }
+            Should -Invoke Write-KitEvent -Times 1 -Exactly -ParameterFilter { $Type -eq 'Error' -and $Text -like "*tampering*$reported" }
         }
 
         It 'run from the folder itself, it still checks <Changed>' -ForEach @(
