@@ -230,7 +230,7 @@ function New-LockFile([string]$Path) {
 }
 
 function Enter-RunLock([string]$Path, [double]$Minutes) {
-    # One run at a time on the machine: runs share the folder, its listings and its logs. The
+    # One run at a time in the folder: runs share it, its listings and its logs. The
     # lock is a file in the admin-only folder, held open with no sharing: any user may create
     # and hold a Global\ mutex (Microsoft, "Kernel object namespaces"), no user may open this.
     # Waits a minute at most, or the time limit when that is shorter.

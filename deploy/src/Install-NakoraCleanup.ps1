@@ -24,7 +24,7 @@
 # devcon.exe must carry a valid signature of Microsoft Corporation or match -DevconSha256
 # (which fleets should pass); its hash goes to devcon.sha256, which the detection and the
 # remediation check. Then it runs the check, and the cleanup only when the check finds some of
-# the stack, then the check again. One run at a time on the machine: each script holds the
+# the stack, then the check again. One run at a time in the folder: each script holds the
 # file run.lock in the folder open (waited for up to a minute). Reports go to Logs\<time>\
 # (the newest -KeepRuns runs are kept), the exit code to Logs\last-result.txt. -StageOnly
 # prepares the folder and the files and runs nothing.
