@@ -9,8 +9,8 @@
 The zip holds the two executables, the administrator's guide (README.txt, made from
 the part of README.md between the guide markers, plain text with CRLF line
 ends), the fleet kit under deploy/ (its PowerShell scripts with CRLF line ends, the
-Ansible playbook as it is, and the detection script's copies for the systems that
-run it without arguments) and SHA256SUMS of all of them. Entry order, time stamps
+Ansible playbook and its requirements.yml as they are, and the detection script's
+copies for the systems that run it without arguments) and SHA256SUMS of all of them. Entry order, time stamps
 (SOURCE_DATE_EPOCH), permissions and compression are fixed, so equal inputs give
 equal bytes.
 """
@@ -22,6 +22,8 @@ import sys
 import time
 import zipfile
 
+import assemble_kit
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 EXES = ("CleanupNakoraDrivers.exe", "CheckNakoraDrivers.exe")
 GUIDE = "README.txt"
@@ -31,6 +33,7 @@ DEPLOY = (
     "deploy/Test-NakoraDrivers.ps1",
     "deploy/Repair-NakoraDrivers.ps1",
     "deploy/nakora-cleanup.yml",
+    "deploy/requirements.yml",
 )
 # Intune and Configuration Manager run a detection script without arguments, so
 # each of them gets a copy of the detection script whose defaults are its own. The
@@ -127,6 +130,8 @@ def dos_time(epoch):
 
 def make(cleanup_exe, check_exe, out_dir):
     epoch = int(os.environ["SOURCE_DATE_EPOCH"])
+    if assemble_kit.stale():  # never a release of scripts older than their sources
+        sys.exit("deploy/*.ps1 are not what deploy/src makes: run scripts/assemble_kit.py")
     files = []
     for name, exe_path in zip(EXES, (cleanup_exe, check_exe)):
         if os.path.basename(exe_path) != name:

@@ -15,6 +15,10 @@ Describe 'Install-NakoraCleanup.ps1' {
         function Get-LastBootTime {}
         function Test-Wow64 {}
         function Start-Native64([string[]]$Arguments) {}
+        function Get-ParentAccessProblem([string]$Path) {}
+        function Get-WriterSid([string]$Path) {}
+        function New-LockFile([string]$Path) {}
+        function Write-KitEvent([string]$Text, [int]$Id, [string]$Type) {}
 
         function Invoke-Install([string[]]$Check, [string[]]$Cleanup = @('0 0 Done.'), [hashtable]$With = @{}) {
             Set-Plan 'CheckNakoraDrivers' $Check
@@ -38,7 +42,13 @@ Describe 'Install-NakoraCleanup.ps1' {
             Mock Grant-Takeover {}
             Mock Get-OwnerSid { 'S-1-5-32-544' }
             Mock Get-SignerSubject { 'CN=Microsoft Corporation, O=Microsoft Corporation, L=Redmond, S=Washington, C=US' }
+            Mock Get-WriterSid { $null }
+            Mock New-LockFile { $null = New-Item -ItemType File -Path $Path }
         }
+        # Test folders lie under folders of the account that runs the tests.
+        Mock Get-ParentAccessProblem { $null }
+        Mock Write-KitEvent {}
+        $env:ProgramData = Join-Path $dir 'ProgramData'
         Mock Get-LastBootTime { [DateTime]::UtcNow.AddHours(-1) }
         # Windows kills the tree with taskkill; here the stand-in alone will do.
         if ($OnUnix) { Mock Stop-ToolTree { Stop-Process -Id $Id -Force } }
@@ -52,6 +62,7 @@ Describe 'Install-NakoraCleanup.ps1' {
             @{ Check = '0 0 Nakora driver stack: none left'; After = $null; CleanupCode = 0; Previous = $null; Code = 0; Cleanups = 0; Last = 'Nakora driver stack: none left' }
             @{ Check = '2 0 Nakora driver stack: could not check (device listing failed)'; After = $null; CleanupCode = 0; Previous = $null; Code = 1; Cleanups = 0; Last = 'Nakora driver stack: could not check (device listing failed)' }
             @{ Check = '99 0 '; After = $null; CleanupCode = 0; Previous = $null; Code = 1; Cleanups = 0; Last = '*could not check*exit code 99*' }
+            @{ Check = '0 0 '; After = $null; CleanupCode = 0; Previous = $null; Code = 1; Cleanups = 0; Last = '*could not check (the check printed no summary)' }
             @{ Check = '1 0 Nakora driver stack: 2 packages left'; After = '0 0 Nakora driver stack: none left'; CleanupCode = 0; Previous = $null; Code = 0; Cleanups = 1; Last = 'Nakora driver stack: none left' }
             @{ Check = '1 0 Nakora driver stack: 2 packages left'; After = '1 0 Nakora driver stack: 1 package left'; CleanupCode = 0; Previous = $null; Code = 3010; Cleanups = 1; Last = 'Nakora driver stack: 1 package left (restart, then run again)' }
             # 3010 once per restart: the restart it asked for has come and gone.
@@ -84,32 +95,10 @@ Describe 'Install-NakoraCleanup.ps1' {
                 Arrange = { Remove-Item (Join-Path $kit 'devcon.exe') } }
             @{ Case = 'hash mismatch'; Last = '*CleanupNakoraDrivers.exe does not match SHA256SUMS'
                 Arrange = { Add-Content (Join-Path $kit 'CleanupNakoraDrivers.exe') '# changed' } }
-            @{ Case = 'a file planted in the folder'; Last = '*holds planted.exe, which the kit did not put there'
-                Arrange = { $null = New-Item -ItemType File -Path (Join-Path $folder 'planted.exe') -Force } }
             @{ Case = 'rights not reset'; Last = '*is not admin-only: its owner is S-1-5-21-1'
                 Arrange = { Mock Get-FolderAccessProblem { 'its owner is S-1-5-21-1' } } }
-            @{ Case = 'a junction planted in the folder'; Last = '*is a link or junction'
-                Arrange = {
-                    $null = New-Item -ItemType Directory -Path $folder
-                    $null = New-Item -ItemType SymbolicLink -Path (Join-Path $folder 'Logs') -Target $dir
-                } }
-            @{ Case = 'a junction planted while the rights are reset'; Last = '*Logs is a link or junction'
-                Arrange = {
-                    $null = New-Item -ItemType Directory -Path $folder
-                    Mock Reset-FolderAccess { $null = New-Item -ItemType SymbolicLink -Path (Join-Path $Path 'Logs') -Target (Split-Path $Path) }
-                } }
-            @{ Case = 'a link inside Logs'; Last = '*20200101-000000 is a link or junction'
-                Arrange = {
-                    $null = New-Item -ItemType Directory -Path (Join-Path $folder 'Logs') -Force
-                    $null = New-Item -ItemType SymbolicLink -Path (Join-Path $folder 'Logs/20200101-000000') -Target $dir
-                } }
-            # An owner may always give itself the right to write again, even once the rights are reset.
-            @{ Case = 'a file a user owns'; Last = '*last-result.txt is owned by S-1-5-21-1'
-                Arrange = {
-                    $null = New-Item -ItemType Directory -Path (Join-Path $folder 'Logs') -Force
-                    Set-Content (Join-Path $folder 'Logs/last-result.txt') 'exit=0'
-                    Mock Get-OwnerSid { if ($Path -like '*last-result.txt') { 'S-1-5-21-1' } else { 'S-1-5-32-544' } }
-                } }
+            @{ Case = 'a folder under a folder users may write to'; Last = '*is not in an admin-only folder: * lets S-1-5-11 write to it'
+                Arrange = { Mock Get-ParentAccessProblem { "$(Split-Path $Path) lets S-1-5-11 write to it" } } }
             @{ Case = 'devcon.exe unsigned'; Last = 'devcon.exe carries no valid signature of Microsoft Corporation*'
                 Arrange = { Mock Get-SignerSubject { $null } } }
             @{ Case = 'devcon.exe signed by another maker'; Last = 'devcon.exe carries no valid signature of Microsoft Corporation*'
@@ -123,43 +112,106 @@ Describe 'Install-NakoraCleanup.ps1' {
             $result.Code | Should -Be 1
             $result.Last | Should -BeLike "Nakora clean-up refused: $Last"
             Get-CallCount 'CheckNakoraDrivers' | Should -Be 0
+            # The event log holds it, whether or not the log folder exists yet.
+            Should -Invoke Write-KitEvent -Times 1 -Exactly -ParameterFilter { $Id -eq 1 -and $Type -eq 'Error' -and $Text -like "*$($result.Last)*" }
+        }
+
+        It 'another run holds the lock: exit 1618, nothing run' {
+            $null = New-Item -ItemType Directory -Path $folder
+            $held = [System.IO.File]::Open((Join-Path $folder 'run.lock'), 'OpenOrCreate', 'ReadWrite', 'None')
+            try { $result = Invoke-Install -Check '1 0 Nakora driver stack: 2 packages left' -With @{ TimeoutMinutes = 0.05 } } finally { $held.Dispose() }
+            $result.Code | Should -Be 1618
+            $result.Last | Should -Be 'Nakora driver stack: could not check (another run is in progress)'
+            Get-CallCount 'CheckNakoraDrivers' | Should -Be 0
         }
     }
 
     Context 'prepares the folder' {
-        # Made: created with its final rights (New-AdminFolder), taken over (Reset-FolderAccess), or
-        # moved aside when someone else made it (a squat, which must not block the cleanup).
+        # Made: created with its final rights (New-AdminFolder), kept, or moved aside and made afresh
+        # (squatted: someone else made it; aside: not as the kit makes it). Strange: an item moved aside.
         It '<Case>: <Made>, the kit copied' -ForEach @(
             @{ Case = 'a new folder'; Made = 'created'; Arrange = {} }
-            @{ Case = 'a folder left by an earlier run'; Made = 'taken over'; Arrange = {
+            @{ Case = 'a folder left by an earlier run'; Made = 'kept'; Arrange = {
                     $null = New-Item -ItemType Directory -Path (Join-Path $folder 'Logs') -Force
                     Set-Content (Join-Path $folder 'devicelist.txt') 'left by a stopped run'
                     Set-Content (Join-Path $folder 'CleanupNakoraDrivers.exe') 'old build'
                 } }
-            @{ Case = 'a folder a user made'; Made = 'moved aside'; Arrange = {
+            @{ Case = 'a folder not as the kit makes it'; Made = 'aside'; Arrange = {
+                    $null = New-Item -ItemType Directory -Path $folder
+                    Set-Content (Join-Path $folder 'devicelist.txt') 'old'
+                    Mock Get-FolderAccessProblem { if (Test-Path (Join-Path $Path 'devicelist.txt')) { 'it inherits rights' } }
+                } }
+            @{ Case = 'a folder a user made'; Made = 'squatted'; Arrange = {
                     $null = New-Item -ItemType Directory -Path $folder
                     Set-Content (Join-Path $folder 'cmd.exe') 'planted'
                     Mock Get-OwnerSid { if ((Split-Path $Path -Leaf) -eq 'NakoraCleanup') { 'S-1-5-21-1' } else { 'S-1-5-32-544' } }
                 } }
-            @{ Case = 'a file a user made'; Made = 'moved aside'; Arrange = { Set-Content $folder 'squatted' } }
-            @{ Case = 'a link a user made'; Made = 'moved aside'; Arrange = {
+            @{ Case = 'a file a user made'; Made = 'squatted'; Arrange = { Set-Content $folder 'squatted' } }
+            @{ Case = 'a link a user made'; Made = 'squatted'; Arrange = {
                     $null = New-Item -ItemType Directory -Path (Join-Path $dir 'elsewhere')
                     $null = New-Item -ItemType SymbolicLink -Path $folder -Target (Join-Path $dir 'elsewhere')
                 } }
+            # Explorer's desktop.ini would otherwise make every later run refuse.
+            @{ Case = 'an item the kit did not put there'; Made = 'kept'; Strange = 'desktop.ini'; Arrange = {
+                    $null = New-Item -ItemType Directory -Path $folder
+                    Set-Content (Join-Path $folder 'desktop.ini') '[.ShellClassInfo]'
+                } }
+            @{ Case = 'a link as Logs'; Made = 'kept'; Strange = 'Logs'; Arrange = {
+                    $null = New-Item -ItemType Directory -Path $folder
+                    $null = New-Item -ItemType SymbolicLink -Path (Join-Path $folder 'Logs') -Target $dir
+                } }
+            @{ Case = 'a link inside Logs'; Made = 'kept'; Strange = 'Logs_20200101-000000'; Arrange = {
+                    $null = New-Item -ItemType Directory -Path (Join-Path $folder 'Logs') -Force
+                    $null = New-Item -ItemType SymbolicLink -Path (Join-Path $folder 'Logs/20200101-000000') -Target $dir
+                } }
+            # An owner may always give itself the right to write again, even once the rights are reset.
+            @{ Case = 'a file a user owns'; Made = 'kept'; Strange = 'Logs_last-result.txt'; Arrange = {
+                    $null = New-Item -ItemType Directory -Path (Join-Path $folder 'Logs') -Force
+                    Set-Content (Join-Path $folder 'Logs/last-result.txt') 'exit=0'
+                    Mock Get-OwnerSid { if ($Path -like '*last-result.txt') { 'S-1-5-21-1' } else { 'S-1-5-32-544' } }
+                } }
+            @{ Case = 'a file users may change'; Made = 'kept'; Strange = 'Logs_detection.txt'; Arrange = {
+                    $null = New-Item -ItemType Directory -Path (Join-Path $folder 'Logs') -Force
+                    Set-Content (Join-Path $folder 'Logs/detection.txt') 'Nakora driver stack: none left'
+                    Mock Get-WriterSid { if ($Path -like '*detection.txt') { 'S-1-5-32-545' } }
+                } }
         ) {
+            $Strange = if ($_.ContainsKey('Strange')) { $_.Strange } else { $null }
             . $Arrange
             $result = Invoke-Install -Check '0 0 Nakora driver stack: none left' -With @{ StageOnly = $true }
             $result.Code | Should -Be 0
             $full = [System.IO.Path]::GetFullPath($folder)
-            Should -Invoke New-AdminFolder -Times ([int]($Made -ne 'taken over')) -Exactly -ParameterFilter { $Path -eq $full }
-            Should -Invoke Reset-FolderAccess -Times ([int]($Made -eq 'taken over')) -Exactly -ParameterFilter { $Path -eq $full }
-            Should -Invoke Grant-Takeover -Times ([int]($Made -eq 'moved aside' -and $Case -notlike 'a link*')) -Exactly -ParameterFilter { $Path -eq $full }
-            @(Get-Item "$folder.squatted-*").Count | Should -Be ([int]($Made -eq 'moved aside'))
+            Should -Invoke New-AdminFolder -Times ([int]($Made -ne 'kept')) -Exactly -ParameterFilter { $Path -eq $full }
+            Should -Invoke Grant-Takeover -Times ([int]($Made -in 'squatted', 'aside' -and $Case -notlike 'a link*')) -Exactly -ParameterFilter { $Path -eq $full }
+            @(Get-Item "$folder.squatted-*").Count | Should -Be ([int]($Made -eq 'squatted'))
+            @(Get-Item "$folder.aside-*").Count | Should -Be ([int]($Made -eq 'aside' -or $Strange))
+            if ($Strange) { Test-Path (Join-Path (Get-Item "$folder.aside-*").FullName $Strange) | Should -BeTrue }
             foreach ($name in 'CleanupNakoraDrivers.exe', 'CheckNakoraDrivers.exe', 'devcon.exe', 'SHA256SUMS', 'Test-NakoraDrivers.ps1') {
                 (Get-FileHash (Join-Path $folder $name)).Hash | Should -Be (Get-FileHash (Join-Path $kit $name)).Hash
             }
             Get-Content (Join-Path $folder 'devcon.sha256') | Should -Be (Get-FileHash (Join-Path $kit 'devcon.exe')).Hash
             Get-CallCount 'CheckNakoraDrivers' | Should -Be 0
+        }
+
+        It "moves the earlier kit's folder aside and deletes it, reporting what a user made there<Link>" -ForEach @(
+            @{ Link = ''; Left = 0; Reset = 1 }
+            # Its rights are left alone, and it is not walked: only moved aside.
+            @{ Link = ', a link'; Left = 1; Reset = 0 }
+        ) {
+            $legacy = Join-Path $env:ProgramData 'NakoraCleanup'
+            $null = New-Item -ItemType Directory -Path (Join-Path $legacy 'Logs') -Force
+            Set-Content (Join-Path $legacy 'Logs/last-result.txt') 'exit=0'
+            Set-Content (Join-Path $legacy 'cmd.exe') 'planted'
+            if ($Link) { $null = New-Item -ItemType SymbolicLink -Path (Join-Path $legacy 'Logs/elsewhere') -Target $kit }
+            Mock Get-OwnerSid { if ($Path -like '*cmd.exe') { 'S-1-5-21-1' } else { 'S-1-5-32-544' } }
+            $result = Invoke-Install -Check '0 0 Nakora driver stack: none left' -With @{ StageOnly = $true }
+            $result.Code | Should -Be 0
+            Test-Path $legacy | Should -BeFalse
+            @(Get-ChildItem $env:ProgramData -Force).Count | Should -Be $Left
+            Test-Path (Join-Path $kit 'devcon.exe') | Should -BeTrue  # what a link pointed to stays
+            Should -Invoke Reset-FolderAccess -Times $Reset -Exactly -ParameterFilter { $Path -eq $legacy }
+            $reported = if ($Link) { '*elsewhere (a link)' } else { '*cmd.exe (owned by S-1-5-21-1)' }
+            Should -Invoke Write-KitEvent -Times 1 -Exactly -ParameterFilter { $Type -eq 'Error' -and $Text -like "*tampering*$reported" }
         }
 
         It 'run from the folder itself, it still checks <Changed>' -ForEach @(
@@ -194,7 +246,7 @@ Describe 'Install-NakoraCleanup.ps1' {
         BeforeAll { $RealWindowsSteps = $true }
         AfterAll { $RealWindowsSteps = $false }
 
-        It 'resets a folder that Users could write to, and its own verification accepts it' {
+        It 'moves aside a folder that Users could write to and makes it afresh, which its own verification accepts' {
             $null = New-Item -ItemType Directory -Path $folder
             & icacls.exe $folder /grant '*S-1-5-32-545:(OI)(CI)M' | Out-Null
             # The stand-in devcon carries no signature: the administrator's hash stands for it.
@@ -202,6 +254,7 @@ Describe 'Install-NakoraCleanup.ps1' {
                 -DevconSha256 (Get-FileHash (Join-Path $kit 'devcon.exe')).Hash
             $LASTEXITCODE | Should -Be 0
             Get-LastLine $output | Should -BeLike 'Nakora clean-up kit staged in*'
+            @(Get-Item "$folder.aside-*", "$folder.squatted-*").Count | Should -Be 1
         }
     }
 
@@ -223,6 +276,29 @@ Describe 'Install-NakoraCleanup.ps1' {
             }
             @(Get-ChildItem $folder -Filter '*list.txt').Count | Should -Be 0
             Get-Content (Join-Path $folder 'Logs/last-result.txt') | Should -Contain 'exit=3010'
+            # As Configuration Manager's logs are, for CMTrace and OneTrace.
+            $lines = @(Get-Content (Join-Path $folder 'Logs/NakoraCleanup.log'))
+            $lines | Should -Match '^<!\[LOG\[.+\]LOG\]!><time="\d\d:\d\d:\d\d\.\d{3}\+000" date="\d\d-\d\d-\d{4}" component="Install-NakoraCleanup" context="" type="[12]" thread="\d+" file="">$'
+            $lines[-1] | Should -BeLike '*1 package left (restart, then run again) (exit code 3010)*type="2"*'
+        }
+
+        It '3010 once for the same leftovers: after a restart that removed none, 1 until they change' {
+            $left = '1 0 Nakora driver stack: 1 package left'
+            $boot = [DateTime]::UtcNow.AddHours(-1)
+            Mock Get-LastBootTime { $boot }
+            foreach ($step in @(
+                    @{ After = $left; Code = 3010 }
+                    @{ After = $left; Code = 1; Restart = $true }
+                    @{ After = $left; Code = 1 }
+                    @{ After = '1 0 Nakora driver stack: 2 packages left'; Code = 3010 }
+                )) {
+                if ($step.ContainsKey('Restart')) { $boot = [DateTime]::UtcNow }
+                Remove-Item (Join-Path $env:NK_PLAN_DIR '*.calls')
+                (Invoke-Install -Check '1 0 Nakora driver stack: 2 packages left', $step.After).Code | Should -Be $step.Code
+                # A Win32 app then reads "installed" only while the restart it asked for is pending.
+                $output = & (Join-Path $folder 'Test-NakoraDrivers.ps1') -Folder $folder -For Win32App
+                $LASTEXITCODE | Should -Be ([int]($step.Code -ne 3010))
+            }
         }
 
         It "never files an earlier run's listings as this run's" {

@@ -54,22 +54,4 @@ Describe 'parse_check.ps1' {
         $blocks[0].Text | Should -Be '$a = 1'
         $blocks[0].Line | Should -Be 3
     }
-
-    # Intune and Configuration Manager take each script as one file, so each carries its own copy.
-    It 'the scripts that carry <First> carry the same text' -ForEach @(
-        @{ First = "# The kit's folder, the lock"; Last = "# The kit's folder ends here."
-            Scripts = 'Install-NakoraCleanup.ps1', 'Test-NakoraDrivers.ps1', 'Repair-NakoraDrivers.ps1' }
-        @{ First = "# The install's record of its last run"; Last = '# The record ends here.'
-            Scripts = 'Install-NakoraCleanup.ps1', 'Test-NakoraDrivers.ps1' }
-    ) {
-        $copies = @(foreach ($script in $Scripts) {
-            $text = [System.IO.File]::ReadAllText((Join-Path $PSScriptRoot "../../deploy/$script"))
-            $start = $text.IndexOf($First)
-            $end = $text.IndexOf($Last)
-            $start | Should -BeGreaterOrEqual 0 -Because $script
-            $end | Should -BeGreaterThan $start -Because $script
-            $text.Substring($start, $end - $start)
-        })
-        foreach ($copy in $copies) { $copy | Should -BeExactly $copies[0] }
-    }
 }

@@ -6,6 +6,10 @@ Describe 'Repair-NakoraDrivers.ps1' {
         function Get-OwnerSid([string]$Path) {}
         function Stop-ToolTree([int]$Id) {}
         function Write-Failure([string]$Line) {}
+        function Get-ParentAccessProblem([string]$Path) {}
+        function Get-WriterSid([string]$Path) {}
+        function New-LockFile([string]$Path) {}
+        function Write-KitEvent([string]$Text, [int]$Id, [string]$Type) {}
     }
 
     BeforeEach {
@@ -17,20 +21,26 @@ Describe 'Repair-NakoraDrivers.ps1' {
         Mock Get-FolderAccessProblem { $null }
         Mock Get-OwnerSid { 'S-1-5-32-544' }
         Mock Write-Failure {}
+        Mock Get-ParentAccessProblem { $null }
+        Mock Get-WriterSid { $null }
+        Mock New-LockFile { $null = New-Item -ItemType File -Path $Path }
+        Mock Write-KitEvent {}
         if ($OnUnix) { Mock Stop-ToolTree { Stop-Process -Id $Id -Force } }
     }
 
     # Intune keeps a remediation's errors, not its output: a failed run says so on standard error.
     It '<Case>: exit <Code>, the run summed up' -ForEach @(
-        @{ Case = 'restart needed'; Check = '1 0 2 packages left', '1 0 1 package left'; Cleanup = '0 0 Done.'; Cleanups = 1; Code = 0; Last = '1 package left*restart*(exit code 3010)' }
-        @{ Case = 'could not check'; Check = , '2 0 could not check (device listing failed)'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1; Last = '*(exit code 1)' }
+        @{ Case = 'restart needed'; Check = '1 0 Nakora driver stack: 2 packages left', '1 0 Nakora driver stack: 1 package left'; Cleanup = '0 0 Done.'; Cleanups = 1; Code = 0; Last = '*1 package left*restart*(exit code 3010)' }
+        @{ Case = 'could not check'; Check = , '2 0 Nakora driver stack: could not check (device listing failed)'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1; Last = '*(exit code 1)' }
         # The time limit is handed on to the staged run.
-        @{ Case = 'time limit'; Check = , '1 0 2 packages left'; Cleanup = '0 60 Removing'; Cleanups = 1; Code = 1; Last = '*ran past 0.05 minutes*(exit code 1)' }
-        @{ Case = 'folder not admin-only'; Check = , '1 0 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1; Last = '*not run:*is not admin-only: its owner is S-1-5-21-1' }
-        @{ Case = 'install script missing'; Check = , '1 0 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1; Last = '*Install-NakoraCleanup.ps1 is missing*' }
-        @{ Case = 'a file a user owns'; Check = , '1 0 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1; Last = '*not run:*Install-NakoraCleanup.ps1 is owned by S-1-5-21-1' }
-        @{ Case = 'a link inside Logs'; Check = , '1 0 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1; Last = '*not run:*20200101-000000 is a link or junction' }
-        @{ Case = 'devcon.exe swapped'; Check = , '1 0 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1; Last = '*not run: devcon.exe does not match devcon.sha256' }
+        @{ Case = 'time limit'; Check = , '1 0 Nakora driver stack: 2 packages left'; Cleanup = '0 60 Removing'; Cleanups = 1; Code = 1; Last = '*ran past 0.05 minutes*(exit code 1)' }
+        @{ Case = 'folder not admin-only'; Check = , '1 0 Nakora driver stack: 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1; Last = '*not run:*is not admin-only: its owner is S-1-5-21-1' }
+        @{ Case = 'install script missing'; Check = , '1 0 Nakora driver stack: 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1; Last = '*Install-NakoraCleanup.ps1 is missing*' }
+        @{ Case = 'a file a user owns'; Check = , '1 0 Nakora driver stack: 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1; Last = '*not run:*Install-NakoraCleanup.ps1 is owned by S-1-5-21-1' }
+        @{ Case = 'a link inside Logs'; Check = , '1 0 Nakora driver stack: 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1; Last = '*not run:*20200101-000000 is a link or junction' }
+        @{ Case = 'a file users may change'; Check = , '1 0 Nakora driver stack: 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1; Last = '*not run:*devcon.exe lets S-1-5-32-545 change it' }
+        @{ Case = 'another run'; Check = , '1 0 Nakora driver stack: 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1618; Last = '*not run: another run is in progress' }
+        @{ Case = 'devcon.exe swapped'; Check = , '1 0 Nakora driver stack: 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1; Last = '*not run: devcon.exe does not match devcon.sha256' }
     ) {
         Set-Plan 'CheckNakoraDrivers' $Check
         Set-Plan 'CleanupNakoraDrivers' $Cleanup
@@ -42,7 +52,10 @@ Describe 'Repair-NakoraDrivers.ps1' {
             $null = New-Item -ItemType SymbolicLink -Path (Join-Path $folder 'Logs/20200101-000000') -Target $dir
         }
         if ($Case -eq 'devcon.exe swapped') { Add-Content (Join-Path $folder 'devcon.exe') 'swapped' }
-        $output = & (Join-Path $dir 'Repair-NakoraDrivers.ps1') -Folder $folder -TimeoutMinutes 0.05
+        if ($Case -eq 'a file users may change') { Mock Get-WriterSid { if ($Path -like '*devcon.exe') { 'S-1-5-32-545' } } }
+        $held = $null
+        if ($Case -eq 'another run') { $held = [System.IO.File]::Open((Join-Path $folder 'run.lock'), 'OpenOrCreate', 'ReadWrite', 'None') }
+        try { $output = & (Join-Path $dir 'Repair-NakoraDrivers.ps1') -Folder $folder -TimeoutMinutes 0.05 } finally { if ($held) { $held.Dispose() } }
         $LASTEXITCODE | Should -Be $Code
         if ($Code -eq 0) {
             Get-LastLine $output | Should -BeLike $Last

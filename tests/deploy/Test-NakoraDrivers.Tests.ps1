@@ -5,6 +5,10 @@ Describe 'Test-NakoraDrivers.ps1' {
         function Get-FolderAccessProblem([string]$Path) {}
         function Get-OwnerSid([string]$Path) {}
         function Stop-ToolTree([int]$Id) {}
+        function Get-ParentAccessProblem([string]$Path) {}
+        function Get-WriterSid([string]$Path) {}
+        function New-LockFile([string]$Path) {}
+        function Write-KitEvent([string]$Text, [int]$Id, [string]$Type) {}
         $Summary = @{
             0 = 'Nakora driver stack: none left'
             1 = 'Nakora driver stack: 2 packages left'
@@ -26,6 +30,10 @@ Describe 'Test-NakoraDrivers.ps1' {
         Mock Get-LastBootTime { [DateTime]::UtcNow.AddHours(-1) }
         Mock Get-FolderAccessProblem { $null }
         Mock Get-OwnerSid { 'S-1-5-32-544' }
+        Mock Get-ParentAccessProblem { $null }
+        Mock Get-WriterSid { $null }
+        Mock New-LockFile { $null = New-Item -ItemType File -Path $Path }
+        Mock Write-KitEvent {}
         # Windows kills the tree with taskkill; here the stand-in alone will do.
         if ([System.Environment]::OSVersion.Platform -eq [System.PlatformID]::Unix) { Mock Stop-ToolTree { Stop-Process -Id $Id -Force } }
         Remove-Item Env:NoDefaultCurrentDirectoryInExePath -ErrorAction SilentlyContinue
@@ -66,6 +74,10 @@ Describe 'Test-NakoraDrivers.ps1' {
             @{ Missing = 'devcon.exe'; Line = 'devcon.exe is missing'; Arrange = { Remove-Item (Join-Path $folder 'devcon.exe') } }
             # A folder that others could write to, made before the kit was staged.
             @{ Missing = 'admin-only'; Line = 'is not admin-only'; Arrange = { Mock Get-FolderAccessProblem { 'its owner is S-1-5-21-1' } } }
+            @{ Missing = 'in an admin-only folder'; Line = 'is not in an admin-only folder: C:\ lets S-1-5-11 write to it'
+                Arrange = { Mock Get-ParentAccessProblem { 'C:\ lets S-1-5-11 write to it' } } }
+            # A check that exits 0 without its summary line has not said the machine is clean.
+            @{ Missing = 'with a summary'; Line = 'the check printed no summary'; Arrange = { Set-Plan 'CheckNakoraDrivers' '0 0 '; $calls = 1 } }
             # A check that hangs, as on a devcon that never returns, is stopped.
             @{ Missing = 'in time'; Line = 'the check ran past 0.01 minutes'; Arrange = {
                     Set-Plan 'CheckNakoraDrivers' '0 60 Nakora driver stack: none left'
@@ -78,6 +90,8 @@ Describe 'Test-NakoraDrivers.ps1' {
                 } }
             @{ Missing = 'the kit alone'; Line = 'holds cmd.exe, which the kit did not put there'
                 Arrange = { Set-Content (Join-Path $folder 'cmd.exe') 'planted' } }
+            @{ Missing = 'changeable by nobody else'; Line = 'devcon.exe lets S-1-5-32-545 change it'
+                Arrange = { Mock Get-WriterSid { if ($Path -like '*devcon.exe') { 'S-1-5-32-545' } } } }
             @{ Missing = 'free of links'; Line = 'detection.txt is a link or junction'; Arrange = {
                     $null = New-Item -ItemType Directory -Path (Join-Path $folder 'Logs')
                     $null = New-Item -ItemType SymbolicLink -Path (Join-Path $folder 'Logs/detection.txt') -Target (Join-Path $dir 'elsewhere.txt')
@@ -134,7 +148,9 @@ Describe 'Test-NakoraDrivers.ps1' {
         $start = {
             param([double]$Minutes)
             $prelude = "function Stub-Null {}; function Stub-Admins { 'S-1-5-32-544' }; " +
-                "Set-Alias Get-FolderAccessProblem Stub-Null; Set-Alias Get-OwnerSid Stub-Admins; " +
+                "function Stub-Touch([string]`$Path) { [IO.File]::WriteAllText(`$Path, '') }; " +
+                "Set-Alias Get-FolderAccessProblem Stub-Null; Set-Alias Get-OwnerSid Stub-Admins; Set-Alias Get-ParentAccessProblem Stub-Null; " +
+                "Set-Alias Get-WriterSid Stub-Null; Set-Alias Write-KitEvent Stub-Null; Set-Alias New-LockFile Stub-Touch; " +
                 "& '$(Join-Path $folder 'Test-NakoraDrivers.ps1')' -Folder '$folder' -For ConfigMgrSetting -TimeoutMinutes $Minutes; exit `$LASTEXITCODE"
             Start-Process -FilePath $shell -ArgumentList '-NoProfile', '-NonInteractive', '-Command', $prelude -PassThru `
                 -RedirectStandardOutput (Join-Path $dir "out-$Minutes.txt") -RedirectStandardError (Join-Path $dir "err-$Minutes.txt")

@@ -722,11 +722,14 @@ BEFORE_THE_HANG = report(b"Removing devices...\n"
 
 
 # A standard user made for the purpose tries to create the file NK_TARGET names; prints
-# "created", "denied" or what else went wrong. The user and its profile go again afterwards.
+# "created", "denied" or what else went wrong. Or, given NK_HOLD, the user's process holds
+# the old lock's mutex and, if it can, the file NK_HOLD names, while an install of the kit
+# staged beside it runs; prints its exit code. The user and its profile go again afterwards.
 AS_A_STANDARD_USER = r"""
 $name = 'nkuser' + (Get-Random -Maximum 99999)
 # 14 characters: net user asks "(Y/N)" for a longer password, and may wait for the answer.
 $password = 'Nk!' + [guid]::NewGuid().ToString('N').Substring(0, 8) + 'aA1'
+$ready = Join-Path $env:ProgramData "nk-ready-$name"
 $null = & net.exe user $name $password /add
 if ($LASTEXITCODE -ne 0) { throw "net user $name /add: exit code $LASTEXITCODE" }
 $sid = $null
@@ -734,6 +737,11 @@ try {
     $sid = (New-Object System.Security.Principal.NTAccount $name).Translate([System.Security.Principal.SecurityIdentifier]).Value
     $try = "try { [IO.File]::WriteAllText('$env:NK_TARGET', 'planted'); exit 0 } " +
         "catch { if (`$_.Exception.GetBaseException() -is [UnauthorizedAccessException]) { exit 5 }; exit 9 }"
+    if ($env:NK_HOLD) {
+        $try = "`$m = New-Object Threading.Mutex(`$false, 'Global\NakoraCleanup'); `$null = `$m.WaitOne(); " +
+            "try { `$f = [IO.File]::Open('$env:NK_HOLD', 'OpenOrCreate', 'Read', 'ReadWrite') } catch { }; " +
+            "[IO.File]::WriteAllText('$ready', 'holding'); Start-Sleep 600"
+    }
     $encoded = [Convert]::ToBase64String([Text.Encoding]::Unicode.GetBytes($try))
     # Started by .NET itself, which keeps the handle that CreateProcessWithLogonW returns:
     # Start-Process -Credential leaves a Process object that may neither wait nor read the
@@ -748,10 +756,21 @@ try {
     $start.UseShellExecute = $false
     $start.WorkingDirectory = $env:SystemRoot
     $process = [System.Diagnostics.Process]::Start($start)
+    if ($env:NK_HOLD) {
+        $deadline = (Get-Date).AddSeconds(120)
+        while (-not (Test-Path $ready) -and -not $process.HasExited -and (Get-Date) -lt $deadline) { Start-Sleep -Milliseconds 200 }
+        if (-not (Test-Path $ready)) { throw 'the standard user''s process holds nothing' }
+        $folder = Split-Path $env:NK_HOLD
+        $null = & (Join-Path $folder 'Install-NakoraCleanup.ps1') -Folder $folder -StageOnly
+        "install exit $LASTEXITCODE"
+        if (-not $process.HasExited) { $process.Kill() }
+        return
+    }
     if (-not $process.WaitForExit(120000)) { $process.Kill(); throw 'the standard user''s try did not end' }
     @{ 0 = 'created'; 5 = 'denied' }[$process.ExitCode]
     if ($process.ExitCode -notin 0, 5) { "exit code $($process.ExitCode)" }
 } finally {
+    Remove-Item -LiteralPath $ready -ErrorAction SilentlyContinue
     $null = & net.exe user $name /delete
     # LoadUserProfile made a profile, which outlives the account; it unloads a moment after the try.
     for ($attempt = 0; $sid -and $attempt -lt 10; $attempt++) {
@@ -840,9 +859,9 @@ class ScenarioTest(unittest.TestCase):
                 self.assertEqual(run.returncode, exit_code, run.stderr)
                 self.assertIn(said, run.stderr)
 
-    # Two runs at once: the second finds the first holding the machine-wide lock, and says so
-    # instead of acting. The first waits in the cleanup, on devcon, until the second is done;
-    # its driver file makes the check say 1, so that the cleanup runs.
+    # Two runs at once: the second, of the kit the first staged, finds the first holding the
+    # lock, and says so instead of acting. The first waits in the cleanup, on devcon, until the
+    # second is done; its driver file makes the check say 1, so that the cleanup runs.
     @unittest.skipUnless(os.name == "nt", "Windows PowerShell is there on Windows only")
     def test_install_script_twice_at_once(self):
         sim = os.path.join(self.harness.scratch.name, f"run{self.harness.runs + 1}", "machine")
@@ -856,25 +875,26 @@ class ScenarioTest(unittest.TestCase):
             while not os.path.exists(os.path.join(sim, "hanging")) and time.monotonic() < deadline:
                 time.sleep(0.1)
             self.assertTrue(os.path.exists(os.path.join(sim, "hanging")), "devcon did not hang")
-            second = windows_powershell("-File", INSTALL_SCRIPT, "-Folder",
-                                        os.path.join(sim, "..", "second"), "-TimeoutMinutes", "0.05")
+            folder = self.harness.install_folder(os.path.dirname(sim))
+            second = windows_powershell("-File", os.path.join(folder, "Install-NakoraCleanup.ps1"),
+                                        "-Folder", folder, "-TimeoutMinutes", "0.05")
         finally:
             with open(os.path.join(sim, "release"), "wb"):
                 pass
             thread.join()
-        self.assertEqual(second.returncode, 1, second.stdout)
+        self.assertEqual(second.returncode, 1618, second.stdout)
         self.assertEqual(second.stdout.splitlines()[-1],
                          b"Nakora driver stack: could not check (another run is in progress)")
         self.assertNotIn(b"another run", first["result"].stdout)
 
-    # The staged folder's rights hold where a new folder would let users create files.
+    # The staged folder's rights hold: a standard user can neither create a file in it nor
+    # hold its lock, whatever its name.
     @unittest.skipUnless(os.name == "nt", "Windows PowerShell is there on Windows only")
     def test_install_script_stages_a_folder_a_standard_user_cannot_write_to(self):
         run_dir = os.path.join(self.harness.scratch.name, "kit-for-a-user")
         os.makedirs(os.path.join(run_dir, "path"))
-        folder = os.path.join(os.environ["ProgramData"], f"NakoraCleanup-e2e-{os.getpid()}")
-        command, env, _ = self.harness.install_command(run_dir, INSTALL_SCRIPT, folder,
-                                                       ["-StageOnly"])
+        command, env, folder = self.harness.install_command(run_dir, INSTALL_SCRIPT,
+                                                            extra=["-StageOnly"])
         try:
             staged = sm.run(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                             timeout=3 * sm.RUN_TIMEOUT)
@@ -883,6 +903,10 @@ class ScenarioTest(unittest.TestCase):
                                        env={"NK_TARGET": os.path.join(folder, "planted.exe")})
             self.assertEqual(tried.stdout.split()[-1:], [b"denied"], tried.stdout + tried.stderr)
             self.assertFalse(os.path.exists(os.path.join(folder, "planted.exe")))
+            held = windows_powershell("-EncodedCommand", encoded(AS_A_STANDARD_USER),
+                                      env={"NK_HOLD": os.path.join(folder, "run.lock")})
+            self.assertEqual(held.stdout.split()[-3:], [b"install", b"exit", b"0"],
+                             held.stdout + held.stderr)
         finally:
             shutil.rmtree(folder, ignore_errors=True)
 

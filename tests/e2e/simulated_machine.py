@@ -434,6 +434,7 @@ class Harness:
         self.host = Host()
         self.scratch = tempfile.TemporaryDirectory(prefix="nk-e2e-")
         self.runs = 0
+        self.kit_folders = []
         self.drivers_dir = os.path.join(self.host.system32, "drivers")
         self.laid_out_files, self.laid_out_views, self.laid_out_devices = [], set(), []
         self.elsewhere_listings = []
@@ -449,6 +450,8 @@ class Harness:
     def close(self):
         self._clear()
         self.scratch.cleanup()
+        for folder in self.kit_folders:
+            shutil.rmtree(folder, ignore_errors=True)
         self.host.close()
 
     def _refuse_a_touched_machine(self):
@@ -701,11 +704,18 @@ class Harness:
                      stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         return result, os.path.join(folder, "Logs")
 
+    def install_folder(self, run_dir):
+        """The kit's folder for the run in `run_dir`: in Program Files, since the
+        install refuses one under a folder that others may write to."""
+        return os.path.join(self.host.program_files,
+                            f"NakoraCleanup-e2e-{os.getpid()}-{os.path.basename(run_dir)}")
+
     def install_command(self, run_dir, script, folder=None, extra=()):
         """Stages the kit in `run_dir`; returns the command line and environment
-        that start the install script there, into `folder` (one in `run_dir`
-        unless given) with the `extra` arguments, and that folder."""
-        kit, folder = os.path.join(run_dir, "kit"), folder or os.path.join(run_dir, "NakoraCleanup")
+        that start the install script there, into `folder` (install_folder's
+        unless given; removed by close) with the `extra` arguments, and that folder."""
+        kit, folder = os.path.join(run_dir, "kit"), folder or self.install_folder(run_dir)
+        self.kit_folders.append(folder)
         os.makedirs(kit)
         with open(os.path.join(kit, "SHA256SUMS"), "w", newline="\r\n") as sums:
             for name, source in (("CleanupNakoraDrivers.exe", self.exe),
