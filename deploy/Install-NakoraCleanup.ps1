@@ -3,7 +3,8 @@
 #
 # The install command of an Intune Win32 app, the program of a Configuration Manager
 # application, a hand run, and the run behind Repair-NakoraDrivers.ps1 and the Ansible
-# playbook. Run it as System:
+# playbook. Run it as System, with -File: with -Command, powershell.exe exits 0 or 1 only, and
+# 3010 would be lost:
 #   powershell.exe -NoProfile -ExecutionPolicy Bypass -File .\Install-NakoraCleanup.ps1
 # Started as a 32-bit process on 64-bit Windows (as Intune starts an install command), it
 # runs itself again in the 64-bit Windows PowerShell and returns that run's exit code.
@@ -13,8 +14,9 @@
 # SHA256SUMS, Install-NakoraCleanup.ps1, Test-NakoraDrivers.ps1, Repair-NakoraDrivers.ps1.
 #
 # -Folder (default %ProgramFiles%\NakoraCleanup, where users cannot create anything) is made
-# admin-only: a new one is created with its final rights (owner Administrators; System and
-# Administrators full control, Users read and execute, nothing inherited); an existing one is
+# admin-only: a new one is created with its final rights, in Windows PowerShell 5.1 and
+# PowerShell 7 alike (owner Administrators; System and Administrators full control, Users
+# read and execute, nothing inherited); an existing one is
 # locked first, then everything in it taken over; one that someone else made (a file, a link,
 # or a folder owned by anyone but Administrators or System) is taken over (a link only moved)
 # and moved aside as <name>.squatted-<time>. It refuses a folder holding anything the kit did not put there, owned
@@ -96,9 +98,23 @@ function Test-Wow64 {
     [Environment]::Is64BitOperatingSystem -and -not [Environment]::Is64BitProcess -and [bool]$PSCommandPath
 }
 
+function Write-Failure([string]$Line) {
+    # Plain text on standard error, not an error record that 'Stop' would end the run with.
+    [Console]::Error.WriteLine($Line)
+}
+
 function Start-Native64([string[]]$Arguments) {
+    # Passes the 64-bit run's output through, its error lines as plain text, and leaves its exit
+    # code in $LASTEXITCODE (1 when it did not start). Windows PowerShell 5.1 makes a native
+    # program's standard error into error records when its streams are redirected or it has no
+    # console window of its own, as under an agent; under 'Stop' the first would end this run
+    # with an exit code of its own (https://github.com/PowerShell/PowerShell/issues/3996).
+    $ErrorActionPreference = 'Continue'
+    $global:LASTEXITCODE = 1
     & "$env:SystemRoot\Sysnative\WindowsPowerShell\v1.0\powershell.exe" -NoProfile -NonInteractive `
-        -ExecutionPolicy Bypass -File $PSCommandPath @Arguments
+        -ExecutionPolicy Bypass -File $PSCommandPath @Arguments 2>&1 | ForEach-Object {
+        if ($_ -is [System.Management.Automation.ErrorRecord]) { Write-Failure "$_" } else { "$_" }
+    }
 }
 
 function Get-ItemProblem([string]$Path, [string]$Level = 'Folder') {
@@ -166,13 +182,17 @@ function Exit-RunLock($Lock) {
 }
 
 function Get-RelaunchArgument($Bound) {
+    # Windows PowerShell 5.1 passes a native program no empty argument at all, and puts a value
+    # with a blank in quotes as it is, where a trailing backslash would escape the closing quote.
+    # An empty value is left out: the 64-bit run takes the default instead.
+    $legacy = (Get-Variable PSNativeCommandArgumentPassing -ValueOnly -ErrorAction SilentlyContinue) -in $null, 'Legacy'
     foreach ($key in $Bound.Keys) {
         $value = $Bound[$key]
         if ($value -is [System.Management.Automation.SwitchParameter]) {
             if ($value.IsPresent) { "-$key" }
-        } else {
+        } elseif ("$value" -ne '') {
             "-$key"
-            "$value"
+            if ($legacy -and "$value" -match '\s') { "$value" -replace '(\\+)$', '$1$1' } else { "$value" }
         }
     }
 }
@@ -241,16 +261,40 @@ function Invoke-Tool([string]$Name, [string]$Report, [double]$Minutes, [string[]
 
 # Windows-only steps, each small enough to replace in the tests.
 
-function New-AdminFolder([string]$Path) {
-    # Created with its final rights, so that nothing inherited ever applies to it.
+function Get-AdminFolderSecurity {
     $security = New-Object System.Security.AccessControl.DirectorySecurity
     $security.SetSecurityDescriptorSddlForm('O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)')
-    $null = [System.IO.Directory]::CreateDirectory($Path, $security)
+    return $security
+}
+
+function New-AdminFolder([string]$Path) {
+    # Created with its final rights, so that nothing inherited ever applies to it. .NET Framework
+    # (Windows PowerShell 5.1) takes the rights in Directory.CreateDirectory; .NET 5 and later
+    # (PowerShell 7) dropped that overload for FileSystemAclExtensions.Create.
+    $security = Get-AdminFolderSecurity
+    if ($PSVersionTable.PSEdition -eq 'Desktop') {
+        $null = [System.IO.Directory]::CreateDirectory($Path, $security)
+    } else {
+        [System.IO.FileSystemAclExtensions]::Create((New-Object System.IO.DirectoryInfo $Path), $security)
+    }
+}
+
+function Invoke-Native([string]$Name, [string[]]$Arguments) {
+    # Runs to its end whatever it says on standard error, which Windows PowerShell 5.1 may make
+    # into error records that 'Stop' would end the run with
+    # (https://github.com/PowerShell/PowerShell/issues/3996): only its exit code counts.
+    $ErrorActionPreference = 'Continue'
+    $lines = @(& $Name @Arguments 2>&1 | ForEach-Object { "$_" } | Where-Object { $_.Trim() })
+    if ($LASTEXITCODE -ne 0) {
+        $command = @($Name) + @($Arguments | ForEach-Object { if ($_ -match '\s') { "`"$_`"" } else { $_ } })
+        $last = ''
+        if ($lines.Count) { $last = ": $($lines[-1].Trim())" }
+        throw "$($command -join ' ') failed with exit code $LASTEXITCODE$last"
+    }
 }
 
 function Invoke-Icacls([string[]]$Arguments) {
-    $null = & icacls.exe @Arguments
-    if ($LASTEXITCODE -ne 0) { throw "icacls $($Arguments[1]) failed with exit code $LASTEXITCODE" }
+    Invoke-Native 'icacls.exe' $Arguments
 }
 
 function Reset-FolderAccess([string]$Path) {
@@ -267,8 +311,7 @@ function Reset-FolderAccess([string]$Path) {
 
 function Grant-Takeover([string]$Path) {
     # Someone else's file or folder: Administrators take it, whatever its rights say.
-    $null = & takeown.exe /F $Path /A
-    if ($LASTEXITCODE -ne 0) { throw "takeown failed with exit code $LASTEXITCODE" }
+    Invoke-Native 'takeown.exe' @('/F', $Path, '/A')
     Invoke-Icacls @($Path, '/reset', '/L', '/Q')
 }
 
@@ -328,7 +371,9 @@ function Get-SquatOwner([string]$Path) {
 }
 
 function Get-Summary([string]$Report) {
-    $lines = @(Get-Content -LiteralPath $Report -ErrorAction SilentlyContinue | Where-Object { $_.Trim() })
+    # Single bytes, not UTF-8: read as the console's code page in either edition, where 5.1 would
+    # take ANSI and PowerShell 7 UTF-8.
+    $lines = @(Get-Content -LiteralPath $Report -Encoding Oem -ErrorAction SilentlyContinue | Where-Object { $_.Trim() })
     if ($lines.Count) { return $lines[-1].Trim() }
     return '(no output)'
 }

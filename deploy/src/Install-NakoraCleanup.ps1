@@ -2,7 +2,8 @@
 #
 # The install command of an Intune Win32 app, the program of a Configuration Manager
 # application, a hand run, and the run behind Repair-NakoraDrivers.ps1 and the Ansible
-# playbook. Run it as System:
+# playbook. Run it as System, with -File: with -Command, powershell.exe exits 0 or 1 only, and
+# 3010 would be lost:
 #   powershell.exe -NoProfile -ExecutionPolicy Bypass -File .\Install-NakoraCleanup.ps1
 # Started as a 32-bit process on 64-bit Windows (as Intune starts an install command), it
 # runs itself again in the 64-bit Windows PowerShell and returns that run's exit code.
@@ -12,8 +13,9 @@
 # SHA256SUMS, Install-NakoraCleanup.ps1, Test-NakoraDrivers.ps1, Repair-NakoraDrivers.ps1.
 #
 # -Folder (default %ProgramFiles%\NakoraCleanup, where users cannot create anything) is made
-# admin-only: a new one is created with its final rights (owner Administrators; System and
-# Administrators full control, Users read and execute, nothing inherited); an existing one is
+# admin-only: a new one is created with its final rights, in Windows PowerShell 5.1 and
+# PowerShell 7 alike (owner Administrators; System and Administrators full control, Users
+# read and execute, nothing inherited); an existing one is
 # locked first, then everything in it taken over; one that someone else made (a file, a link,
 # or a folder owned by anyone but Administrators or System) is taken over (a link only moved)
 # and moved aside as <name>.squatted-<time>. It refuses a folder holding anything the kit did not put there, owned
@@ -60,16 +62,40 @@ $ErrorActionPreference = 'Stop'
 
 # Windows-only steps, each small enough to replace in the tests.
 
-function New-AdminFolder([string]$Path) {
-    # Created with its final rights, so that nothing inherited ever applies to it.
+function Get-AdminFolderSecurity {
     $security = New-Object System.Security.AccessControl.DirectorySecurity
     $security.SetSecurityDescriptorSddlForm('O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)')
-    $null = [System.IO.Directory]::CreateDirectory($Path, $security)
+    return $security
+}
+
+function New-AdminFolder([string]$Path) {
+    # Created with its final rights, so that nothing inherited ever applies to it. .NET Framework
+    # (Windows PowerShell 5.1) takes the rights in Directory.CreateDirectory; .NET 5 and later
+    # (PowerShell 7) dropped that overload for FileSystemAclExtensions.Create.
+    $security = Get-AdminFolderSecurity
+    if ($PSVersionTable.PSEdition -eq 'Desktop') {
+        $null = [System.IO.Directory]::CreateDirectory($Path, $security)
+    } else {
+        [System.IO.FileSystemAclExtensions]::Create((New-Object System.IO.DirectoryInfo $Path), $security)
+    }
+}
+
+function Invoke-Native([string]$Name, [string[]]$Arguments) {
+    # Runs to its end whatever it says on standard error, which Windows PowerShell 5.1 may make
+    # into error records that 'Stop' would end the run with
+    # (https://github.com/PowerShell/PowerShell/issues/3996): only its exit code counts.
+    $ErrorActionPreference = 'Continue'
+    $lines = @(& $Name @Arguments 2>&1 | ForEach-Object { "$_" } | Where-Object { $_.Trim() })
+    if ($LASTEXITCODE -ne 0) {
+        $command = @($Name) + @($Arguments | ForEach-Object { if ($_ -match '\s') { "`"$_`"" } else { $_ } })
+        $last = ''
+        if ($lines.Count) { $last = ": $($lines[-1].Trim())" }
+        throw "$($command -join ' ') failed with exit code $LASTEXITCODE$last"
+    }
 }
 
 function Invoke-Icacls([string[]]$Arguments) {
-    $null = & icacls.exe @Arguments
-    if ($LASTEXITCODE -ne 0) { throw "icacls $($Arguments[1]) failed with exit code $LASTEXITCODE" }
+    Invoke-Native 'icacls.exe' $Arguments
 }
 
 function Reset-FolderAccess([string]$Path) {
@@ -86,8 +112,7 @@ function Reset-FolderAccess([string]$Path) {
 
 function Grant-Takeover([string]$Path) {
     # Someone else's file or folder: Administrators take it, whatever its rights say.
-    $null = & takeown.exe /F $Path /A
-    if ($LASTEXITCODE -ne 0) { throw "takeown failed with exit code $LASTEXITCODE" }
+    Invoke-Native 'takeown.exe' @('/F', $Path, '/A')
     Invoke-Icacls @($Path, '/reset', '/L', '/Q')
 }
 
@@ -147,7 +172,9 @@ function Get-SquatOwner([string]$Path) {
 }
 
 function Get-Summary([string]$Report) {
-    $lines = @(Get-Content -LiteralPath $Report -ErrorAction SilentlyContinue | Where-Object { $_.Trim() })
+    # Single bytes, not UTF-8: read as the console's code page in either edition, where 5.1 would
+    # take ANSI and PowerShell 7 UTF-8.
+    $lines = @(Get-Content -LiteralPath $Report -Encoding Oem -ErrorAction SilentlyContinue | Where-Object { $_.Trim() })
     if ($lines.Count) { return $lines[-1].Trim() }
     return '(no output)'
 }

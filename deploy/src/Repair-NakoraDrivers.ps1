@@ -29,11 +29,6 @@ $ErrorActionPreference = 'Stop'
 
 # @include Common.ps1
 
-# Replaced in the tests, which run this script in their own process.
-function Write-Failure([string]$Line) {
-    [Console]::Error.WriteLine($Line)
-}
-
 function Complete-Repair([bool]$Done, [string]$Line) {
     if ($Done) {
         Write-Output $Line

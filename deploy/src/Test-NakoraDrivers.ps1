@@ -79,7 +79,9 @@ function Get-Verdict {
     if ($null -eq $code) {
         return @{ Code = $null; Line = "Nakora driver stack: could not check (the check ran past $TimeoutMinutes minutes)" }
     }
-    $lines = @(Get-Content -LiteralPath $report | Where-Object { $_.Trim() })
+    # Single bytes, not UTF-8: read as the console's code page in either edition, where 5.1 would
+    # take ANSI and PowerShell 7 UTF-8.
+    $lines = @(Get-Content -LiteralPath $report -Encoding Oem | Where-Object { $_.Trim() })
     $line = 'Nakora driver stack: could not check (the check printed nothing)'
     if ($lines.Count) { $line = $lines[-1].Trim() }
     if ($code -notin 0, 1, 2) { $line = "Nakora driver stack: could not check (CheckNakoraDrivers.exe exit code $code)" }
