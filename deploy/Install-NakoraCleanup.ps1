@@ -270,7 +270,8 @@ function Get-AdminFolderSecurity {
 function New-AdminFolder([string]$Path) {
     # Created with its final rights, so that nothing inherited ever applies to it. .NET Framework
     # (Windows PowerShell 5.1) takes the rights in Directory.CreateDirectory; .NET 5 and later
-    # (PowerShell 7) dropped that overload for FileSystemAclExtensions.Create.
+    # (PowerShell 7) dropped that overload for FileSystemAclExtensions.Create:
+    # https://learn.microsoft.com/dotnet/api/system.io.filesystemaclextensions.create
     $security = Get-AdminFolderSecurity
     if ($PSVersionTable.PSEdition -eq 'Desktop') {
         $null = [System.IO.Directory]::CreateDirectory($Path, $security)
@@ -283,8 +284,9 @@ function Invoke-Native([string]$Name, [string[]]$Arguments) {
     # Runs to its end whatever it says on standard error, which Windows PowerShell 5.1 may make
     # into error records that 'Stop' would end the run with
     # (https://github.com/PowerShell/PowerShell/issues/3996): only its exit code counts.
+    $program = Get-Command $Name -CommandType Application | Select-Object -First 1
     $ErrorActionPreference = 'Continue'
-    $lines = @(& $Name @Arguments 2>&1 | ForEach-Object { "$_" } | Where-Object { $_.Trim() })
+    $lines = @(& $program @Arguments 2>&1 | ForEach-Object { "$_" } | Where-Object { $_.Trim() })
     if ($LASTEXITCODE -ne 0) {
         $command = @($Name) + @($Arguments | ForEach-Object { if ($_ -match '\s') { "`"$_`"" } else { $_ } })
         $last = ''
