@@ -44,9 +44,23 @@ function Test-Wow64 {
     [Environment]::Is64BitOperatingSystem -and -not [Environment]::Is64BitProcess -and [bool]$PSCommandPath
 }
 
+function Write-Failure([string]$Line) {
+    # Plain text on standard error, not an error record that 'Stop' would end the run with.
+    [Console]::Error.WriteLine($Line)
+}
+
 function Start-Native64([string[]]$Arguments) {
+    # Passes the 64-bit run's output through, its error lines as plain text, and leaves its exit
+    # code in $LASTEXITCODE (1 when it did not start). Windows PowerShell 5.1 makes a native
+    # program's standard error into error records when its streams are redirected or it has no
+    # console window of its own, as under an agent; under 'Stop' the first would end this run
+    # with an exit code of its own (https://github.com/PowerShell/PowerShell/issues/3996).
+    $ErrorActionPreference = 'Continue'
+    $global:LASTEXITCODE = 1
     & "$env:SystemRoot\Sysnative\WindowsPowerShell\v1.0\powershell.exe" -NoProfile -NonInteractive `
-        -ExecutionPolicy Bypass -File $PSCommandPath @Arguments
+        -ExecutionPolicy Bypass -File $PSCommandPath @Arguments 2>&1 | ForEach-Object {
+        if ($_ -is [System.Management.Automation.ErrorRecord]) { Write-Failure "$_" } else { "$_" }
+    }
 }
 
 function Get-WriterSid([string]$Path) {
@@ -196,13 +210,17 @@ function Exit-RunLock($Lock) {
 }
 
 function Get-RelaunchArgument($Bound) {
+    # Windows PowerShell 5.1 passes a native program no empty argument at all, and puts a value
+    # with a blank in quotes as it is, where a trailing backslash would escape the closing quote.
+    # An empty value is left out: the 64-bit run takes the default instead.
+    $legacy = (Get-Variable PSNativeCommandArgumentPassing -ValueOnly -ErrorAction SilentlyContinue) -in $null, 'Legacy'
     foreach ($key in $Bound.Keys) {
         $value = $Bound[$key]
         if ($value -is [System.Management.Automation.SwitchParameter]) {
             if ($value.IsPresent) { "-$key" }
-        } else {
+        } elseif ("$value" -ne '') {
             "-$key"
-            "$value"
+            if ($legacy -and "$value" -match '\s') { "$value" -replace '(\\+)$', '$1$1' } else { "$value" }
         }
     }
 }

@@ -2,7 +2,8 @@
 #
 # The install command of an Intune Win32 app, the program of a Configuration Manager
 # application, a hand run, and the run behind Repair-NakoraDrivers.ps1 and the Ansible
-# playbook. Run it as System:
+# playbook. Run it as System, with -File: with -Command, powershell.exe exits 0 or 1 only, and
+# 3010 would be lost:
 #   powershell.exe -NoProfile -ExecutionPolicy Bypass -File .\Install-NakoraCleanup.ps1
 # Started as a 32-bit process on 64-bit Windows (as Intune starts an install command), it
 # runs itself again in the 64-bit Windows PowerShell and returns that run's exit code.
@@ -15,11 +16,12 @@
 # and TrustedInstaller may create, rename or take over anything: in its parent, and in every
 # folder above it. It is made admin-only: a new one is created with its final rights (owner
 # Administrators; System and Administrators full control, Users read and execute, nothing
-# inherited). An existing one that someone else made (a file, a link, or a folder owned by
-# anyone but Administrators or System) is taken over (a link only moved) and moved aside as
-# <name>.squatted-<time>; one that is not exactly as the kit makes it, as <name>.aside-<time>:
-# never mended in place. Within it, anything the kit did not put there, owned by anyone else,
-# that lets anyone else change it, or a link, is moved, as it is, to <name>.aside-<time>.
+# inherited), in Windows PowerShell 5.1 and PowerShell 7 alike. An existing one that someone
+# else made (a file, a link, or a folder owned by anyone but Administrators or System) is
+# taken over (a link only moved) and moved aside as <name>.squatted-<time>; one that is not
+# exactly as the kit makes it, as <name>.aside-<time>: never mended in place. Within it,
+# anything the kit did not put there, owned by anyone else, that lets anyone else change it,
+# or a link, is moved, as it is, to <name>.aside-<time>.
 # Each kit file is deleted and copied afresh; both executables must match SHA256SUMS, and
 # devcon.exe must carry a valid signature of Microsoft Corporation or match -DevconSha256
 # (which fleets should pass); its hash goes to devcon.sha256, which the detection and the
@@ -76,16 +78,42 @@ $ErrorActionPreference = 'Stop'
 
 # Windows-only steps, each small enough to replace in the tests.
 
-function New-AdminFolder([string]$Path) {
-    # Created with its final rights, so that nothing inherited ever applies to it.
+function Get-AdminFolderSecurity {
     $security = New-Object System.Security.AccessControl.DirectorySecurity
     $security.SetSecurityDescriptorSddlForm('O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)')
-    $null = [System.IO.Directory]::CreateDirectory($Path, $security)
+    return $security
+}
+
+function New-AdminFolder([string]$Path) {
+    # Created with its final rights, so that nothing inherited ever applies to it. .NET Framework
+    # (Windows PowerShell 5.1) takes the rights in Directory.CreateDirectory; .NET 5 and later
+    # (PowerShell 7) dropped that overload for FileSystemAclExtensions.Create:
+    # https://learn.microsoft.com/dotnet/api/system.io.filesystemaclextensions.create
+    $security = Get-AdminFolderSecurity
+    if ($PSVersionTable.PSEdition -eq 'Desktop') {
+        $null = [System.IO.Directory]::CreateDirectory($Path, $security)
+    } else {
+        [System.IO.FileSystemAclExtensions]::Create((New-Object System.IO.DirectoryInfo $Path), $security)
+    }
+}
+
+function Invoke-Native([string]$Name, [string[]]$Arguments) {
+    # Runs to its end whatever it says on standard error, which Windows PowerShell 5.1 may make
+    # into error records that 'Stop' would end the run with
+    # (https://github.com/PowerShell/PowerShell/issues/3996): only its exit code counts.
+    $program = Get-Command $Name -CommandType Application | Select-Object -First 1
+    $ErrorActionPreference = 'Continue'
+    $lines = @(& $program @Arguments 2>&1 | ForEach-Object { "$_" } | Where-Object { $_.Trim() })
+    if ($LASTEXITCODE -ne 0) {
+        $command = @($Name) + @($Arguments | ForEach-Object { if ($_ -match '\s') { "`"$_`"" } else { $_ } })
+        $last = ''
+        if ($lines.Count) { $last = ": $($lines[-1].Trim())" }
+        throw "$($command -join ' ') failed with exit code $LASTEXITCODE$last"
+    }
 }
 
 function Invoke-Icacls([string[]]$Arguments) {
-    $null = & icacls.exe @Arguments
-    if ($LASTEXITCODE -ne 0) { throw "icacls $($Arguments[1]) failed with exit code $LASTEXITCODE" }
+    Invoke-Native 'icacls.exe' $Arguments
 }
 
 function Reset-FolderAccess([string]$Path) {
@@ -98,8 +126,7 @@ function Reset-FolderAccess([string]$Path) {
 
 function Grant-Takeover([string]$Path) {
     # Someone else's file or folder: Administrators take it, whatever its rights say.
-    $null = & takeown.exe /F $Path /A
-    if ($LASTEXITCODE -ne 0) { throw "takeown failed with exit code $LASTEXITCODE" }
+    Invoke-Native 'takeown.exe' @('/F', $Path, '/A')
     Invoke-Icacls @($Path, '/reset', '/L', '/Q')
 }
 
@@ -159,7 +186,9 @@ function Get-SquatOwner([string]$Path) {
 }
 
 function Get-Summary([string]$Report) {
-    $lines = @(Get-Content -LiteralPath $Report -ErrorAction SilentlyContinue | Where-Object { $_.Trim() })
+    # Single bytes, not UTF-8: read as the console's code page in either edition, where 5.1 would
+    # take ANSI and PowerShell 7 UTF-8.
+    $lines = @(Get-Content -LiteralPath $Report -Encoding Oem -ErrorAction SilentlyContinue | Where-Object { $_.Trim() })
     if ($lines.Count) { return $lines[-1].Trim() }
     return '(no output)'
 }
@@ -180,7 +209,7 @@ function Invoke-Check([string]$When) {
 
 function Get-Leftover([string]$Report) {
     # What the check found left, as one hash: the lines that decide its verdict, and its summary.
-    $lines = @(Get-Content -LiteralPath $Report | ForEach-Object { $_.Trim() } |
+    $lines = @(Get-Content -LiteralPath $Report -Encoding Oem | ForEach-Object { $_.Trim() } |
             Where-Object { $_ -match '^(Nakora INF:|Driver file :|Registry key :|Nakora driver stack:)' } | Sort-Object)
     $sha = [System.Security.Cryptography.SHA256]::Create()
     try {

@@ -32,11 +32,6 @@ $ErrorActionPreference = 'Stop'
 
 # @include Common.ps1
 
-# Replaced in the tests, which run this script in their own process.
-function Write-Failure([string]$Line) {
-    [Console]::Error.WriteLine($Line)
-}
-
 function Complete-Repair([int]$Code, [string]$Line) {
     Write-Trace $Code $Line
     if (-not $Code) {

@@ -59,10 +59,11 @@ function Invoke-Tool([string]$Name, [string]$Report, [double]$Minutes, [string[]
 
 function Read-Check([string]$Report, $Code, [double]$Minutes) {
     # The check's verdict as @{ Code; Line }: its exit code counts only with its summary line,
-    # the last it prints. Code is $null when it could not check.
+    # the last it prints. Code is $null when it could not check. Its report is single bytes: read
+    # as the console's code page in either edition, where 5.1 would take ANSI and PowerShell 7 UTF-8.
     if ($null -eq $Code) { return @{ Code = $null; Line = "Nakora driver stack: could not check (the check ran past $Minutes minutes)" } }
     if ($Code -notin 0, 1, 2) { return @{ Code = $null; Line = "Nakora driver stack: could not check (CheckNakoraDrivers.exe exit code $Code)" } }
-    $lines = @(Get-Content -LiteralPath $Report -ErrorAction SilentlyContinue | Where-Object { $_.Trim() })
+    $lines = @(Get-Content -LiteralPath $Report -Encoding Oem -ErrorAction SilentlyContinue | Where-Object { $_.Trim() })
     if (-not $lines.Count -or $lines[-1].Trim() -notlike 'Nakora driver stack: *') {
         return @{ Code = $null; Line = 'Nakora driver stack: could not check (the check printed no summary)' }
     }

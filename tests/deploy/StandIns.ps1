@@ -2,9 +2,10 @@
 #
 # Each run of a stand-in appends its current directory to $env:NK_PLAN_DIR/<name>.calls and
 # its process id to <name>.pid, its NoDefaultCurrentDirectoryInExePath and first PATH entry to
-# <name>.env ("<value>|<entry>"), takes the matching line of <name>.plan ("<exit code> <seconds
-# to sleep> <summary>"; the last line repeats), writes the listings its real program would
-# (unless <name>.quiet exists), prints the summary, sleeps and exits with the code. On Linux
+# <name>.env ("<value>|<entry>"), its arguments to <name>.args (one a line), takes the matching
+# line of <name>.plan ("<exit code> <seconds to sleep> <summary>"; the last line repeats), writes
+# the listings its real program would (unless <name>.quiet exists), prints the summary (alone, on
+# standard error, when <name>.stderr exists), sleeps and exits with the code. On Linux
 # a stand-in is a shell script, which PowerShell runs by path whatever its name; on Windows
 # a console program compiled by Add-Type.
 
@@ -17,6 +18,7 @@ name=$(basename "$0" .exe)
 pwd >> "$NK_PLAN_DIR/$name.calls"
 echo $$ > "$NK_PLAN_DIR/$name.pid"
 echo "${NoDefaultCurrentDirectoryInExePath-}|${PATH%%:*}" > "$NK_PLAN_DIR/$name.env"
+printf '%s\n' "$@" > "$NK_PLAN_DIR/$name.args"
 n=$(wc -l < "$NK_PLAN_DIR/$name.calls")
 line=$(sed -n "${n}p" "$NK_PLAN_DIR/$name.plan")
 [ -n "$line" ] || line=$(tail -n 1 "$NK_PLAN_DIR/$name.plan")
@@ -26,8 +28,7 @@ case $name in
   *) prefix= ;;
 esac
 [ -e "$NK_PLAN_DIR/$name.quiet" ] || for listing in devicelist audiodevicelist driverlist; do echo "$name" > "$prefix$listing.txt"; done
-echo "$name stand-in"
-echo "$summary"
+if [ -e "$NK_PLAN_DIR/$name.stderr" ]; then echo "$summary" >&2; else echo "$name stand-in"; echo "$summary"; fi
 sleep "$seconds"
 exit "$code"
 '@
@@ -37,7 +38,7 @@ using System;
 using System.IO;
 using System.Threading;
 public static class StandIn {
-    public static int Main() {
+    public static int Main(string[] args) {
         string name = Path.GetFileNameWithoutExtension(System.Diagnostics.Process.GetCurrentProcess().MainModule.FileName);
         string dir = Environment.GetEnvironmentVariable("NK_PLAN_DIR");
         string calls = Path.Combine(dir, name + ".calls");
@@ -45,6 +46,7 @@ public static class StandIn {
         File.WriteAllText(Path.Combine(dir, name + ".pid"), System.Diagnostics.Process.GetCurrentProcess().Id + "\n");
         File.WriteAllText(Path.Combine(dir, name + ".env"), Environment.GetEnvironmentVariable("NoDefaultCurrentDirectoryInExePath") + "|" +
             Environment.GetEnvironmentVariable("PATH").Split(Path.PathSeparator)[0] + "\n");
+        File.WriteAllLines(Path.Combine(dir, name + ".args"), args);
         string[] plan = File.ReadAllLines(Path.Combine(dir, name + ".plan"));
         int n = File.ReadAllLines(calls).Length;
         string[] parts = plan[Math.Min(n, plan.Length) - 1].Split(new char[] { ' ' }, 3);
@@ -54,9 +56,10 @@ public static class StandIn {
                 File.WriteAllText(prefix + listing + ".txt", name + "\n");
             }
         }
-        Console.WriteLine(name + " stand-in");
-        Console.WriteLine(parts[2]);
-        Console.Out.Flush();
+        TextWriter output = File.Exists(Path.Combine(dir, name + ".stderr")) ? Console.Error : Console.Out;
+        if (output == Console.Out) Console.WriteLine(name + " stand-in");
+        output.WriteLine(parts[2]);
+        output.Flush();
         Thread.Sleep(int.Parse(parts[1]) * 1000);
         return int.Parse(parts[0]);
     }
