@@ -439,10 +439,9 @@ def chosen_names_scenario():
     """Names and a serial number a device chose, on Wine's device tree:
     devcon prints a line feed in a name as a line end and U+001A as the byte
     it is. Text after a line feed that reads as another maker's entry, or a kept
-    device's in any case, steers no removal; a serial with colons is removed
-    whole, named or not; a U+001A listed first hides nothing; control
-    characters print as '?'. A folder named like the common driver file is no
-    file."""
+    device's in any case, steers no removal; a serial with colons is removed whole,
+    named or not; a U+001A listed first hides nothing; controls print as '?'. A
+    folder named like the common driver file is no file."""
     s = sample
     pad = b"USB\\VID_E7A9&PID_0A01\\5&1A1A1A1A&0&1"
     other_headset = b"USB\\VID_046D&PID_C08B\\5&11111111&0&3"
@@ -450,18 +449,15 @@ def chosen_names_scenario():
     serial = b"USB\\VID_E7A9&PID_0A78\\A1:B2:C3:D4"
     two_endpoints = b"SWD\\MMDEVAPI\\{0.0.0.00000000}.{1D2E3F40-5A6B-4C7D-8E9F-A0B1C2D3E4F5}"
     nameless_serial = b"USB\\VID_E7A9&PID_0A79\\A1:B2:C3:D5"
-    controls = b"USB\\VID_E7A9&PID_0A7A\\5&7A7A7A7A&0&8"
-    # Devices and endpoints whose names hold the kept receiver's line.
-    keeps, small = b"USB\\VID_E7A9&PID_0A7D\\5&7D7D7D7D&0&9", b"USB\\VID_E7A9&PID_0A7E\\5&7E&0&1"
+    # A device and an endpoint whose names hold the kept receiver's line, in both cases.
+    keeps = b"USB\\VID_E7A9&PID_0A7D\\5&7D7D7D7D&0&9"
     keeps_endpoint = b"SWD\\MMDEVAPI\\{0.0.0.00000000}.{7D7D7D7D-0000-4000-8000-000000000001}"
-    small_endpoint = b"SWD\\MMDEVAPI\\{0.0.0.00000000}.{7E7E7E7E-0000-4000-8000-000000000002}"
-    receiver_line, small_line = s.RECEIVER + b": Nakora", s.RECEIVER.lower() + b": Nakora"
+    receiver_lines = b"\n" + s.RECEIVER + b": Nakora\n" + s.RECEIVER.lower() + b": Nakora"
     names = {pad: b"Nakora\x1aPad", other_headset: b"USB Headset",
              two_lines: b"Nakora x\n" + other_headset + b": y", serial: b"Nakora Serial Dock",
              two_endpoints: b"Headphones (x\n" + s.ONBOARD_SPEAKERS + b": Nakora)",
-             controls: b"Nakora\rCR\x1b[2JEsc", keeps: b"Nakora k\n" + receiver_line,
-             small: b"Nakora s\n" + small_line, keeps_endpoint: b"Headset (k\n" + receiver_line,
-             small_endpoint: b"Headset (s\n" + small_line}
+             keeps: b"Nakora\rCR\x1b[2JEsc" + receiver_lines,
+             keeps_endpoint: b"Headset (k" + receiver_lines}
 
     def lines(*instance_ids):
         """The devices' entries: a line feed in a name goes out as a line end."""
@@ -477,9 +473,9 @@ def chosen_names_scenario():
     return Scenario(
         name="names and serials a device chose",
         machine=Machine(devices=[device(i) for i in (
-                            pad, other_headset, two_lines, serial, s.RECEIVER, keeps, small,
-                            controls, s.VIRTUAL_AUDIO, two_endpoints, keeps_endpoint,
-                            small_endpoint, s.HEADSET_SPEAKERS, s.ONBOARD_SPEAKERS)]
+                            pad, other_headset, two_lines, serial, s.RECEIVER, keeps,
+                            s.VIRTUAL_AUDIO, two_endpoints, keeps_endpoint, s.HEADSET_SPEAKERS,
+                            s.ONBOARD_SPEAKERS)]
                         + [sm.Device(nameless_serial)],
                         driver_files=["NkDev_Hid.sys"],
                         # del given a folder deletes the files in it.
@@ -494,10 +490,8 @@ def chosen_names_scenario():
             b"\t !!! Remove FAILED :  y\n"
             b"\t Removed :  Nakora Serial Dock\n"
             b"\t Removed : " + nameless_serial + b"\n"
+            # The receiver's own line, and the name's copies of it, are kept.
             b"\t Removed :  Nakora?CR?[2JEsc\n"
-            # The receiver's own line, and each name's copy of it, are kept.
-            b"\t Removed :  Nakora k\n"
-            b"\t Removed :  Nakora s\n"
             b"\t Removed :  QVA Virtual Audio Device\n"
             b"Removing audio devices...\n"
             b"\t !!! Remove FAILED :  Nakora)\n"
@@ -511,7 +505,7 @@ def chosen_names_scenario():
         calls=[sm.through_cmd(FINDALL_DEVICES, b"> devicelist.txt"), FINDALL_DEVICES,
                sm.through_cmd(FINDALL_BRAND, b">> devicelist.txt"), FINDALL_BRAND]
         + [remove_call(padded(i)) for i in (pad, two_lines, serial)] + [remove_call(nameless_serial)]
-        + [remove_call(padded(i)) for i in (controls, keeps, small, s.VIRTUAL_AUDIO)]
+        + [remove_call(padded(i)) for i in (keeps, s.VIRTUAL_AUDIO)]
         + [sm.through_cmd(FINDALL_AUDIO, b"> audiodevicelist.txt"), FINDALL_AUDIO,
            remove_call(s.HEADSET_SPEAKERS),
            sm.through_cmd(GET_DRIVERS, b"> driverlist.txt"), GET_DRIVERS,
@@ -519,15 +513,13 @@ def chosen_names_scenario():
         driver_files=["NkCommon.sys\\", "NkCommon.sys\\NkDev_Audio.sys"],
         listings={
             "devicelist.txt": lines(s.RECEIVER, pad, two_lines, serial) + nameless_serial + b"\r\n"
-            + lines(controls, keeps, small) + b"8 matching device(s) found.\r\n"
+            + lines(keeps) + b"6 matching device(s) found.\r\n"
             + listed(s.VIRTUAL_AUDIO),
             "audiodevicelist.txt": lines(two_endpoints, s.HEADSET_SPEAKERS, keeps_endpoint,
-                                         small_endpoint, s.ONBOARD_SPEAKERS)
-            + b"5 matching device(s) found.\r\n",
+                                         s.ONBOARD_SPEAKERS) + b"4 matching device(s) found.\r\n",
             "driverlist.txt": Containing((b"Published Name",)),
         },
-        devices=[other_headset, s.RECEIVER, two_endpoints, keeps_endpoint, small_endpoint,
-                 s.ONBOARD_SPEAKERS],
+        devices=[other_headset, s.RECEIVER, two_endpoints, keeps_endpoint, s.ONBOARD_SPEAKERS],
         # The other headset's line went with the device whose name held it.
         vanished=(b" y",),
         check_summaries=("1 driver file left", "none left"),
