@@ -17,9 +17,8 @@
 
 namespace {
 
-// Could devcon read this ID as more than one device, as something else than
-// the tree does, or as the root of the tree? Only what Windows allows in an ID
-// may pass. Checked here on its own, not through the program's check.
+// Could devcon read this ID as more than one device, as another than the tree's, or as the root
+// of the tree? Only what an ID may hold passes; checked here apart from the program's own check.
 bool Widens(const std::string& id) {
   size_t end = id.find_last_not_of(' ');
   if (end == std::string::npos || std::string("'@=").find(id[0]) != std::string::npos) return true;
@@ -79,10 +78,9 @@ bool Holds(const WString& text, const char* word) {
   return text.find(Widen(word)) != WString::npos;
 }
 
-// Does the tree confirm the instance for the phase? Never where one of its IDs
-// names a kept product. A device: an ID that findall's *VID_E7A9* or *QVA*
-// matches. An endpoint, one that *MMDEVAPI* matched: a name holding a word
-// that the entry holds too.
+// Does the tree confirm the instance for the phase, as none of the kept products? A device: an ID
+// that findall's *VID_E7A9* or *QVA* matches. An endpoint, one that *MMDEVAPI* matched: a name
+// holding a word that the entry holds too.
 bool Confirms(const std::string& id, const std::string& entry, bool audio) {
   TreeDevice device;
   if (!FakeTreeHolds(id, device)) return false;
@@ -106,8 +104,7 @@ void Expect(const std::string& entry, bool audio, std::set<std::string>& confirm
       entry.find("QVA") == std::string::npos) {
     return;
   }
-  // devcon's own colon is the first one followed by a blank; a nameless
-  // device's bare ID is all of its line, colons included.
+  // devcon's own colon is the first one followed by a blank; a bare ID is all its line, colons too.
   size_t colon = entry.find(": ");
   if (colon == std::string::npos && !IsBareId(entry)) colon = entry.find(':');
   std::string id = colon == std::string::npos ? entry : entry.substr(0, colon);
