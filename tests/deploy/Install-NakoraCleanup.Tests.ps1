@@ -229,9 +229,9 @@ Describe 'Install-NakoraCleanup.ps1' {
             Get-CallCount 'CheckNakoraDrivers' | Should -Be 0
         }
 
-        # Its output passes through, its error lines as text, not as an error of this run's own; the empty
-        # value and the trailing backslash, which Windows PowerShell 5.1 would drop and let escape its quote, arrive.
-        It 'in 32-bit PowerShell on 64-bit Windows, runs itself again in the 64-bit one with the same arguments and keeps its exit <_>' -ForEach 3010, 1618, 1 {
+        # Its error lines come through as text, not as an error of this run's own, and an empty value and
+        # a trailing backslash as given, which Windows PowerShell 5.1 would drop and let escape its quote.
+        It 'in 32-bit PowerShell on 64-bit Windows, runs itself again in the 64-bit one with the same arguments, its output and its exit <_>' -ForEach 3010, 1618, 1 {
             Mock Test-Wow64 { $true }
             Mock Write-Failure {}
             New-StandIn (Join-Path (New-Item -ItemType Directory -Path (Join-Path $dir 'Windows/Sysnative/WindowsPowerShell/v1.0')) 'powershell.exe')
@@ -263,15 +263,14 @@ Describe 'Install-NakoraCleanup.ps1' {
             @(Get-Item "$folder.aside-*", "$folder.squatted-*").Count | Should -Be 1
         }
 
-        # .NET 5 and later lack Directory.CreateDirectory(String, DirectorySecurity); the call they have refuses access lists here.
+        # .NET 5 and later lack CreateDirectory(String, DirectorySecurity); the call they have refuses ACLs here.
         It 'makes a new folder admin-only in PowerShell 7' -Skip:(-not $OnUnix) {
             Mock Get-AdminFolderSecurity { $null }
             (Invoke-Install -Check '0 0 none' -With @{ StageOnly = $true; DevconSha256 = (Get-FileHash (Join-Path $kit 'devcon.exe')).Hash }).Last |
                 Should -BeLike 'Nakora clean-up failed: Exception calling "Create" with "2" argument(s)*'
         }
 
-        # icacls goes on past what it cannot do, and says so on standard error: only its exit code counts.
-        It 'icacls complains and exits <_> while taking over a folder a user made' -ForEach 0, 5 {
+        It 'icacls, taking over a folder a user made, complains on standard error and exits <_>: only its exit code counts' -ForEach 0, 5 {
             Mock Get-FolderAccessProblem { $null }
             Mock Get-OwnerSid { if ((Split-Path $Path -Leaf) -eq 'NakoraCleanup') { 'S-1-5-21-1' } else { 'S-1-5-32-544' } }
             Mock Get-WriterSid { $null }
