@@ -12,11 +12,13 @@
 # devcon.exe from your WDK): CleanupNakoraDrivers.exe, CheckNakoraDrivers.exe, devcon.exe,
 # SHA256SUMS, Install-NakoraCleanup.ps1, Test-NakoraDrivers.ps1, Repair-NakoraDrivers.ps1.
 #
-# -Folder (default %ProgramFiles%\NakoraCleanup) must lie where only Administrators, System
-# and TrustedInstaller may create, rename or take over anything: in its parent, and in every
-# folder above it. It is made admin-only: a new one is created with its final rights (owner
-# Administrators; System and Administrators full control, Users read and execute, nothing
-# inherited), in Windows PowerShell 5.1 and PowerShell 7 alike. An existing one that someone
+# -Folder (default %ProgramFiles%\NakoraCleanup), a full path as it is (an Intune, Configuration
+# Manager or cmd command line expands no $env:), must lie where only Administrators, System and
+# TrustedInstaller own the folders above it (none a link), may create anything in its parent,
+# and may rename, delete or take over its parent or any folder above that. It is made
+# admin-only: a new one is created with its final rights (owner Administrators; System and
+# Administrators full control, Users read and execute, nothing inherited), in Windows
+# PowerShell 5.1 and PowerShell 7 alike. An existing one that someone
 # else made (a file, a link, or a folder owned by anyone but Administrators or System) is
 # taken over (a link only moved) and moved aside as <name>.squatted-<time>; one that is not
 # exactly as the kit makes it, as <name>.aside-<time>: never mended in place. Within it,
