@@ -62,7 +62,8 @@
 #   1618  another run is in progress: "retry" among an Intune Win32 app's default return
 #         codes, "fast retry" among a deployment type's (same pages)
 #   1     could not check, refused the folder, devcon.exe missing or unverified, hash
-#         mismatch, the cleanup ran past its time limit, or some is still left after a restart
+#         mismatch, the cleanup ran past its time limit or did not finish, or some is still
+#         left after a restart
 # The last line of output always sums up the run.
 [CmdletBinding()]
 param(
