@@ -17,13 +17,13 @@
 # TrustedInstaller own the folders above it (none a link), may create anything in its parent,
 # and may rename, delete or take over its parent or any folder above that. It is made
 # admin-only: a new one is created with its final rights (owner Administrators; System and
-# Administrators full control, Users read and execute, nothing inherited), in Windows
-# PowerShell 5.1 and PowerShell 7 alike. An existing one that someone
-# else made (a file, a link, or a folder owned by anyone but Administrators or System) is
-# taken over (a link only moved) and moved aside as <name>.squatted-<time>; one that is not
-# exactly as the kit makes it, as <name>.aside-<time>: never mended in place. Within it,
-# anything the kit did not put there, owned by anyone else, that lets anyone else change it,
-# or a link, is moved, as it is, to <name>.aside-<time>.
+# Administrators full control, Users read and execute, nothing inherited), in Windows PowerShell
+# 5.1 and PowerShell 7 alike. An existing one that someone else made (a file, a link, or a
+# folder owned by anyone but Administrators or System) is taken over (a link only moved) and
+# moved aside as <name>.squatted-<time>; one that is not exactly as the kit makes it, as
+# <name>.aside-<time>: never mended in place. Within it, anything the kit did not put there,
+# owned by anyone else, that lets anyone else change it, or a link, is moved, as it is, to
+# <name>.aside-<time>.
 # Each kit file is deleted and copied afresh; both executables must match SHA256SUMS, and
 # devcon.exe must carry a valid signature of Microsoft Corporation or match -DevconSha256
 # (which fleets should pass); its hash goes to devcon.sha256, which the detection and the
