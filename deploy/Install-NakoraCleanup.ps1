@@ -13,16 +13,18 @@
 # devcon.exe from your WDK): CleanupNakoraDrivers.exe, CheckNakoraDrivers.exe, devcon.exe,
 # SHA256SUMS, Install-NakoraCleanup.ps1, Test-NakoraDrivers.ps1, Repair-NakoraDrivers.ps1.
 #
-# -Folder (default %ProgramFiles%\NakoraCleanup) must lie where only Administrators, System
-# and TrustedInstaller may create, rename or take over anything: in its parent, and in every
-# folder above it. It is made admin-only: a new one is created with its final rights (owner
-# Administrators; System and Administrators full control, Users read and execute, nothing
-# inherited), in Windows PowerShell 5.1 and PowerShell 7 alike. An existing one that someone
-# else made (a file, a link, or a folder owned by anyone but Administrators or System) is
-# taken over (a link only moved) and moved aside as <name>.squatted-<time>; one that is not
-# exactly as the kit makes it, as <name>.aside-<time>: never mended in place. Within it,
-# anything the kit did not put there, owned by anyone else, that lets anyone else change it,
-# or a link, is moved, as it is, to <name>.aside-<time>.
+# -Folder (default %ProgramFiles%\NakoraCleanup), a full path as it is (an Intune, Configuration
+# Manager or cmd command line expands no $env:), must lie where only Administrators, System and
+# TrustedInstaller own the folders above it (none a link), may create anything in its parent,
+# and may rename, delete or take over its parent or any folder above that. It is made
+# admin-only: a new one is created with its final rights (owner Administrators; System and
+# Administrators full control, Users read and execute, nothing inherited), in Windows PowerShell
+# 5.1 and PowerShell 7 alike. An existing one that someone else made (a file, a link, or a
+# folder owned by anyone but Administrators or System) is taken over (a link only moved) and
+# moved aside as <name>.squatted-<time>; one that is not exactly as the kit makes it, as
+# <name>.aside-<time>: never mended in place. Within it, anything the kit did not put there,
+# owned by anyone else, that lets anyone else change it, or a link, is moved, as it is, to
+# <name>.aside-<time>.
 # Each kit file is deleted and copied afresh; both executables must match SHA256SUMS, and
 # devcon.exe must carry a valid signature of Microsoft Corporation or match -DevconSha256
 # (which fleets should pass); its hash goes to devcon.sha256, which the detection and the
@@ -60,7 +62,8 @@
 #   1618  another run is in progress: "retry" among an Intune Win32 app's default return
 #         codes, "fast retry" among a deployment type's (same pages)
 #   1     could not check, refused the folder, devcon.exe missing or unverified, hash
-#         mismatch, the cleanup ran past its time limit, or some is still left after a restart
+#         mismatch, the cleanup ran past its time limit or did not finish, or some is still
+#         left after a restart
 # The last line of output always sums up the run.
 [CmdletBinding()]
 param(
@@ -74,7 +77,8 @@ Set-StrictMode -Version Latest
 $ErrorActionPreference = 'Stop'
 
 # ---- deploy/src/Common.ps1 ----
-# The kit's folder, the lock and the 64-bit relaunch: what all three scripts share.
+# The kit's folder, the lock, the 64-bit relaunch and each run's trace (the event log and the
+# CMTrace log): what all three scripts share.
 $Admins = 'S-1-5-32-544'
 $System = 'S-1-5-18'
 $Users = 'S-1-5-32-545'
@@ -373,8 +377,8 @@ function Write-Trace([int]$Code, [string]$Line, [string]$Type = '') {
 # ---- end of deploy/src/Common.ps1 ----
 
 # ---- deploy/src/Tools.ps1 ----
-# What the install and the detection share: the install's record of its last run, and a
-# tool run under a time limit.
+# What the install and the detection share: the install's record of its last run, a tool run
+# under a time limit, and the check's verdict read from its report.
 
 # The record, Logs\last-result.txt: "exit=<code>" and "time=<UTC, round-trip format>"; after a
 # 3010, also "left=<what the check found left, hashed>" and "asked=<when 3010 was first answered

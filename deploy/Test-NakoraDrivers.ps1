@@ -57,7 +57,8 @@ Set-StrictMode -Version Latest
 $ErrorActionPreference = 'Stop'
 
 # ---- deploy/src/Common.ps1 ----
-# The kit's folder, the lock and the 64-bit relaunch: what all three scripts share.
+# The kit's folder, the lock, the 64-bit relaunch and each run's trace (the event log and the
+# CMTrace log): what all three scripts share.
 $Admins = 'S-1-5-32-544'
 $System = 'S-1-5-18'
 $Users = 'S-1-5-32-545'
@@ -356,8 +357,8 @@ function Write-Trace([int]$Code, [string]$Line, [string]$Type = '') {
 # ---- end of deploy/src/Common.ps1 ----
 
 # ---- deploy/src/Tools.ps1 ----
-# What the install and the detection share: the install's record of its last run, and a
-# tool run under a time limit.
+# What the install and the detection share: the install's record of its last run, a tool run
+# under a time limit, and the check's verdict read from its report.
 
 # The record, Logs\last-result.txt: "exit=<code>" and "time=<UTC, round-trip format>"; after a
 # 3010, also "left=<what the check found left, hashed>" and "asked=<when 3010 was first answered

@@ -1,4 +1,5 @@
-# The kit's folder, the lock and the 64-bit relaunch: what all three scripts share.
+# The kit's folder, the lock, the 64-bit relaunch and each run's trace (the event log and the
+# CMTrace log): what all three scripts share.
 $Admins = 'S-1-5-32-544'
 $System = 'S-1-5-18'
 $Users = 'S-1-5-32-545'
