@@ -314,7 +314,7 @@ function Enable-KitLog([string]$Path) {
         $item = Get-Item -LiteralPath $name -Force -ErrorAction SilentlyContinue
         if ($item -and $item.Attributes -band [System.IO.FileAttributes]::ReparsePoint) { return }
         if ($name -eq $logs -and $item -and -not $item.PSIsContainer) { return }
-        if ($name -eq $logs -and -not $item) { $null = New-Item -ItemType Directory -Path $logs }
+        if ($name -eq $logs -and -not $item) { $null = New-Item -ItemType Directory -Path $logs -Force }  # two first runs at once
     }
     $script:KitLog = Join-Path $logs $LogName
 }
@@ -463,6 +463,8 @@ if (Test-Wow64) {
 $env:NoDefaultCurrentDirectoryInExePath = '1'
 $lock = $null
 try {
+    # A relative folder has no parents to check.
+    $Folder = [System.IO.Path]::GetFullPath($Folder).TrimEnd('\', '/')
     $problem = Get-PlaceProblem $Folder
     if ($problem) {
         $verdict = @{ Code = $null; Line = "Nakora driver stack: could not check ($problem)" }

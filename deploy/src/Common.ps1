@@ -255,7 +255,7 @@ function Enable-KitLog([string]$Path) {
         $item = Get-Item -LiteralPath $name -Force -ErrorAction SilentlyContinue
         if ($item -and $item.Attributes -band [System.IO.FileAttributes]::ReparsePoint) { return }
         if ($name -eq $logs -and $item -and -not $item.PSIsContainer) { return }
-        if ($name -eq $logs -and -not $item) { $null = New-Item -ItemType Directory -Path $logs }
+        if ($name -eq $logs -and -not $item) { $null = New-Item -ItemType Directory -Path $logs -Force }  # two first runs at once
     }
     $script:KitLog = Join-Path $logs $LogName
 }
