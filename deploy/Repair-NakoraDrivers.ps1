@@ -32,7 +32,8 @@ Set-StrictMode -Version Latest
 $ErrorActionPreference = 'Stop'
 
 # ---- deploy/src/Common.ps1 ----
-# The kit's folder, the lock and the 64-bit relaunch: what all three scripts share.
+# The kit's folder, the lock, the 64-bit relaunch and each run's trace (the event log and the
+# CMTrace log): what all three scripts share.
 $Admins = 'S-1-5-32-544'
 $System = 'S-1-5-18'
 $Users = 'S-1-5-32-545'
@@ -288,7 +289,7 @@ function Enable-KitLog([string]$Path) {
         $item = Get-Item -LiteralPath $name -Force -ErrorAction SilentlyContinue
         if ($item -and $item.Attributes -band [System.IO.FileAttributes]::ReparsePoint) { return }
         if ($name -eq $logs -and $item -and -not $item.PSIsContainer) { return }
-        if ($name -eq $logs -and -not $item) { $null = New-Item -ItemType Directory -Path $logs }
+        if ($name -eq $logs -and -not $item) { $null = New-Item -ItemType Directory -Path $logs -Force }  # two first runs at once
     }
     $script:KitLog = Join-Path $logs $LogName
 }
@@ -347,6 +348,8 @@ if (Test-Wow64) {
 $env:NoDefaultCurrentDirectoryInExePath = '1'
 $lock = $null
 try {
+    # A relative folder has no parents to check.
+    $Folder = [System.IO.Path]::GetFullPath($Folder).TrimEnd('\', '/')
     $problem = Get-PlaceProblem $Folder
     if ($problem) { Complete-Repair 1 "Nakora clean-up not run: $problem" }
     Enable-KitLog $Folder

@@ -57,7 +57,8 @@ Set-StrictMode -Version Latest
 $ErrorActionPreference = 'Stop'
 
 # ---- deploy/src/Common.ps1 ----
-# The kit's folder, the lock and the 64-bit relaunch: what all three scripts share.
+# The kit's folder, the lock, the 64-bit relaunch and each run's trace (the event log and the
+# CMTrace log): what all three scripts share.
 $Admins = 'S-1-5-32-544'
 $System = 'S-1-5-18'
 $Users = 'S-1-5-32-545'
@@ -313,7 +314,7 @@ function Enable-KitLog([string]$Path) {
         $item = Get-Item -LiteralPath $name -Force -ErrorAction SilentlyContinue
         if ($item -and $item.Attributes -band [System.IO.FileAttributes]::ReparsePoint) { return }
         if ($name -eq $logs -and $item -and -not $item.PSIsContainer) { return }
-        if ($name -eq $logs -and -not $item) { $null = New-Item -ItemType Directory -Path $logs }
+        if ($name -eq $logs -and -not $item) { $null = New-Item -ItemType Directory -Path $logs -Force }  # two first runs at once
     }
     $script:KitLog = Join-Path $logs $LogName
 }
@@ -356,8 +357,8 @@ function Write-Trace([int]$Code, [string]$Line, [string]$Type = '') {
 # ---- end of deploy/src/Common.ps1 ----
 
 # ---- deploy/src/Tools.ps1 ----
-# What the install and the detection share: the install's record of its last run, and a
-# tool run under a time limit.
+# What the install and the detection share: the install's record of its last run, a tool run
+# under a time limit, and the check's verdict read from its report.
 
 # The record, Logs\last-result.txt: "exit=<code>" and "time=<UTC, round-trip format>"; after a
 # 3010, also "left=<what the check found left, hashed>" and "asked=<when 3010 was first answered
@@ -462,6 +463,8 @@ if (Test-Wow64) {
 $env:NoDefaultCurrentDirectoryInExePath = '1'
 $lock = $null
 try {
+    # A relative folder has no parents to check.
+    $Folder = [System.IO.Path]::GetFullPath($Folder).TrimEnd('\', '/')
     $problem = Get-PlaceProblem $Folder
     if ($problem) {
         $verdict = @{ Code = $null; Line = "Nakora driver stack: could not check ($problem)" }

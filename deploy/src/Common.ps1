@@ -1,4 +1,5 @@
-# The kit's folder, the lock and the 64-bit relaunch: what all three scripts share.
+# The kit's folder, the lock, the 64-bit relaunch and each run's trace (the event log and the
+# CMTrace log): what all three scripts share.
 $Admins = 'S-1-5-32-544'
 $System = 'S-1-5-18'
 $Users = 'S-1-5-32-545'
@@ -254,7 +255,7 @@ function Enable-KitLog([string]$Path) {
         $item = Get-Item -LiteralPath $name -Force -ErrorAction SilentlyContinue
         if ($item -and $item.Attributes -band [System.IO.FileAttributes]::ReparsePoint) { return }
         if ($name -eq $logs -and $item -and -not $item.PSIsContainer) { return }
-        if ($name -eq $logs -and -not $item) { $null = New-Item -ItemType Directory -Path $logs }
+        if ($name -eq $logs -and -not $item) { $null = New-Item -ItemType Directory -Path $logs -Force }  # two first runs at once
     }
     $script:KitLog = Join-Path $logs $LogName
 }

@@ -12,16 +12,18 @@
 # devcon.exe from your WDK): CleanupNakoraDrivers.exe, CheckNakoraDrivers.exe, devcon.exe,
 # SHA256SUMS, Install-NakoraCleanup.ps1, Test-NakoraDrivers.ps1, Repair-NakoraDrivers.ps1.
 #
-# -Folder (default %ProgramFiles%\NakoraCleanup) must lie where only Administrators, System
-# and TrustedInstaller may create, rename or take over anything: in its parent, and in every
-# folder above it. It is made admin-only: a new one is created with its final rights (owner
-# Administrators; System and Administrators full control, Users read and execute, nothing
-# inherited), in Windows PowerShell 5.1 and PowerShell 7 alike. An existing one that someone
-# else made (a file, a link, or a folder owned by anyone but Administrators or System) is
-# taken over (a link only moved) and moved aside as <name>.squatted-<time>; one that is not
-# exactly as the kit makes it, as <name>.aside-<time>: never mended in place. Within it,
-# anything the kit did not put there, owned by anyone else, that lets anyone else change it,
-# or a link, is moved, as it is, to <name>.aside-<time>.
+# -Folder (default %ProgramFiles%\NakoraCleanup), a full path as it is (an Intune, Configuration
+# Manager or cmd command line expands no $env:), must lie where only Administrators, System and
+# TrustedInstaller own the folders above it (none a link), may create anything in its parent,
+# and may rename, delete or take over its parent or any folder above that. It is made
+# admin-only: a new one is created with its final rights (owner Administrators; System and
+# Administrators full control, Users read and execute, nothing inherited), in Windows PowerShell
+# 5.1 and PowerShell 7 alike. An existing one that someone else made (a file, a link, or a
+# folder owned by anyone but Administrators or System) is taken over (a link only moved) and
+# moved aside as <name>.squatted-<time>; one that is not exactly as the kit makes it, as
+# <name>.aside-<time>: never mended in place. Within it, anything the kit did not put there,
+# owned by anyone else, that lets anyone else change it, or a link, is moved, as it is, to
+# <name>.aside-<time>.
 # Each kit file is deleted and copied afresh; both executables must match SHA256SUMS, and
 # devcon.exe must carry a valid signature of Microsoft Corporation or match -DevconSha256
 # (which fleets should pass); its hash goes to devcon.sha256, which the detection and the
@@ -32,9 +34,10 @@
 # prepares the folder and the files and runs nothing.
 #
 # The earlier kit staged itself in %ProgramData%\NakoraCleanup, where users may create files:
-# that folder is moved aside, never followed, and deleted (only moved aside if it holds a
-# link, which the earlier kit never made); a link or anything someone other than
-# Administrators or System owned there is reported as a sign of tampering.
+# that folder is moved aside first, then deleted without following links or changing any
+# rights, and an empty admin-only folder takes its name, so that no user can make it again; a
+# link or anything someone other than Administrators or System owned there is reported as a
+# sign of tampering, and what cannot be deleted stays in the folder moved aside.
 #
 # Every run leaves a trace, refusals included: its summary line and exit code go to the
 # Application event log (source NakoraCleanup) and, once the folder is verified, to
@@ -59,7 +62,8 @@
 #   1618  another run is in progress: "retry" among an Intune Win32 app's default return
 #         codes, "fast retry" among a deployment type's (same pages)
 #   1     could not check, refused the folder, devcon.exe missing or unverified, hash
-#         mismatch, the cleanup ran past its time limit, or some is still left after a restart
+#         mismatch, the cleanup ran past its time limit or did not finish, or some is still
+#         left after a restart
 # The last line of output always sums up the run.
 [CmdletBinding()]
 param(
@@ -114,14 +118,6 @@ function Invoke-Native([string]$Name, [string[]]$Arguments) {
 
 function Invoke-Icacls([string[]]$Arguments) {
     Invoke-Native 'icacls.exe' $Arguments
-}
-
-function Reset-FolderAccess([string]$Path) {
-    # The folder itself, so that nobody but Administrators and System can add to it any more;
-    # what is inside keeps its owner. /L acts on links, never their targets.
-    Invoke-Icacls @($Path, '/setowner', "*$Admins", '/L', '/Q')
-    Invoke-Icacls @($Path, '/inheritance:r', '/grant:r', "*${System}:(OI)(CI)F", "*${Admins}:(OI)(CI)F",
-        "*${Users}:(OI)(CI)RX", '/L', '/Q')
 }
 
 function Grant-Takeover([string]$Path) {
@@ -228,9 +224,11 @@ function Remove-LegacyTree([string]$Path) {
         $owner = 'someone who denies reading its rights'
         try { $owner = Get-OwnerSid $item.FullName } catch { $owner = 'someone who denies reading its rights' }
         $foreign = $owner -ne $Admins -and $owner -ne $System
-        if ($foreign) { "$($item.FullName) (owned by $owner)" }
+        $link = $item.Attributes -band [System.IO.FileAttributes]::ReparsePoint
+        # The earlier kit made no links.
+        if ($link) { "$($item.FullName) (a link)" } elseif ($foreign) { "$($item.FullName) (owned by $owner)" }
         try {
-            if ($item.Attributes -band [System.IO.FileAttributes]::ReparsePoint) {
+            if ($link) {
                 # The link alone, never what it points to.
                 if ($item.PSIsContainer) { [System.IO.Directory]::Delete($item.FullName) } else { [System.IO.File]::Delete($item.FullName) }
             } elseif (-not $item.PSIsContainer) {
@@ -246,14 +244,6 @@ function Remove-LegacyTree([string]$Path) {
     }
 }
 
-function Find-Link([string]$Path) {
-    # Every link or junction in $Path, never followed.
-    foreach ($item in @(Get-ChildItem -LiteralPath $Path -Force)) {
-        if ($item.Attributes -band [System.IO.FileAttributes]::ReparsePoint) { $item.FullName }
-        elseif ($item.PSIsContainer) { Find-Link $item.FullName }
-    }
-}
-
 function Remove-Legacy {
     # The earlier kit's folder, where users may create files: an old assignment still running
     # from it would run what they put there as System.
@@ -262,33 +252,30 @@ function Remove-Legacy {
     $item = Get-Item -LiteralPath $legacy -Force -ErrorAction SilentlyContinue
     if (-not $item) { return }
     $folder = $item.PSIsContainer -and -not ($item.Attributes -band [System.IO.FileAttributes]::ReparsePoint)
+    # The empty admin-only folder that an earlier run left in its place.
+    if ($folder -and -not @(Get-ChildItem -LiteralPath $legacy -Force).Count -and -not (Get-FolderAccessProblem $legacy)) { return }
     $owner = 'someone who denies reading its rights'
     try { $owner = Get-OwnerSid $legacy } catch { $owner = 'someone who denies reading its rights' }
     $found = @()
     if ($owner -ne $Admins -and $owner -ne $System) { $found += "$legacy (owned by $owner)" }
-    # The earlier kit made no links: a folder that holds one is only moved aside, and its rights,
-    # which would reach through it, are left alone.
-    $links = @()
-    if ($folder) { $links = @(Find-Link $legacy) }
-    $found += @($links | ForEach-Object { "$_ (a link)" })
-    if ($folder -and -not $links.Count) {
-        if ($owner -ne $Admins -and $owner -ne $System) { Grant-Takeover $legacy }
-        # Nobody else may add to it while it is walked.
-        Reset-FolderAccess $legacy
-    }
-    # A name nobody can take first, and a move that never goes into what is there.
+    if (-not $folder) { $found += "$legacy (not a folder)" }
+    # Moved first, under a name nobody can take first: renaming needs only the right to delete
+    # it, which Administrators and System hold over ProgramData whatever its own rights say.
+    # Nothing in it is then taken over or given other rights, which could reach through a link
+    # made meanwhile; it is walked where no old assignment looks, never following a link.
     $aside = "$legacy.removed-$([guid]::NewGuid().ToString('N'))"
     if ($item.PSIsContainer) { [System.IO.Directory]::Move($legacy, $aside) } else { [System.IO.File]::Move($legacy, $aside) }
     $gone = $false
     try {
-        if ($folder -and -not $links.Count) { $found += @(Remove-LegacyTree $aside) }
-        if (-not $folder -or -not $links.Count) {
-            if ($item.PSIsContainer) { [System.IO.Directory]::Delete($aside) } else { [System.IO.File]::Delete($aside) }
-            $gone = $true
-        }
+        if ($folder) { $found += @(Remove-LegacyTree $aside) }
+        if ($item.PSIsContainer) { [System.IO.Directory]::Delete($aside) } else { [System.IO.File]::Delete($aside) }
+        $gone = $true
     } catch {
         $gone = $false
     }
+    # The name stays taken, by an empty folder only Administrators and System may change: an
+    # old assignment finds nothing there to run, and no user can make the folder again.
+    New-AdminFolder $legacy
     if ($gone) { Write-Notice "Removed the earlier kit's folder $legacy" 1 }
     else { Write-Notice "Moved the earlier kit's folder $legacy to $aside, which could not be deleted whole" 2 }
     if ($found.Count) {
@@ -424,6 +411,8 @@ try {
         $Kept = @{ Left = $previous.Left; Asked = $previous.Asked }
         # A record of an earlier version, which kept no leftovers: its 3010 stands for them.
         if (-not $Kept.Left -and $previous.Code -eq '3010') { $Kept = @{ Left = '*'; Asked = $previous.Time } }
+        # Leftovers without the time 3010 was answered for them are no record to go by.
+        if (-not $Kept.Asked) { $Kept = @{ Left = $null; Asked = $null } }
     }
     # To the ten-millionth of a second, and never an existing one: runs never share a folder.
     $RunDir = Join-Path $LogDir (Get-Date -Format 'yyyyMMdd-HHmmss-fffffff')

@@ -91,6 +91,8 @@ if (Test-Wow64) {
 $env:NoDefaultCurrentDirectoryInExePath = '1'
 $lock = $null
 try {
+    # A relative folder has no parents to check.
+    $Folder = [System.IO.Path]::GetFullPath($Folder).TrimEnd('\', '/')
     $problem = Get-PlaceProblem $Folder
     if ($problem) {
         $verdict = @{ Code = $null; Line = "Nakora driver stack: could not check ($problem)" }

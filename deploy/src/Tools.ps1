@@ -1,5 +1,5 @@
-# What the install and the detection share: the install's record of its last run, and a
-# tool run under a time limit.
+# What the install and the detection share: the install's record of its last run, a tool run
+# under a time limit, and the check's verdict read from its report.
 
 # The record, Logs\last-result.txt: "exit=<code>" and "time=<UTC, round-trip format>"; after a
 # 3010, also "left=<what the check found left, hashed>" and "asked=<when 3010 was first answered

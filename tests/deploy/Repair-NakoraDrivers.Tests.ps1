@@ -1,7 +1,6 @@
 Describe 'Repair-NakoraDrivers.ps1' {
     BeforeAll {
         . (Join-Path $PSScriptRoot 'StandIns.ps1')
-        function Reset-FolderAccess([string]$Path) {}
         function Get-FolderAccessProblem([string]$Path) {}
         function Get-OwnerSid([string]$Path) {}
         function Stop-ToolTree([int]$Id) {}
@@ -17,7 +16,6 @@ Describe 'Repair-NakoraDrivers.ps1' {
         $folder = Join-Path $dir 'NakoraCleanup'
         New-Kit $folder
         Copy-Item (Join-Path $folder 'Repair-NakoraDrivers.ps1') $dir
-        Mock Reset-FolderAccess {}
         Mock Get-FolderAccessProblem { $null }
         Mock Get-OwnerSid { 'S-1-5-32-544' }
         Mock Write-Failure {}
