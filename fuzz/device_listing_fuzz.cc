@@ -17,20 +17,19 @@
 
 namespace {
 
-bool IdChar(unsigned char c) { return c >= 0x21 && c <= 0x7E && c != ','; }
-
-// Could devcon read this ID as more than one device, as something else than
-// the tree does, or as the root of the tree? Only what Windows allows in an ID
-// may pass. Checked here on its own, not through the program's check.
+// Could devcon read this ID as more than one device, as another than the tree's, or as the root
+// of the tree? Only what an ID may hold passes; checked here apart from the program's own check.
 bool Widens(const std::string& id) {
   size_t end = id.find_last_not_of(' ');
   if (end == std::string::npos || std::string("'@=").find(id[0]) != std::string::npos) return true;
   for (size_t i = 0; i <= end; ++i) {
     char c = id[i];
-    if (!IdChar(c) || c == '*' || c == '"') return true;
+    if (c < 0x21 || c > 0x7E || c == ',' || c == '*' || c == '"') return true;
   }
   return false;
 }
+
+bool IdChar(unsigned char c) { return c >= 0x21 && c <= 0x7E && c != ','; }
 
 bool IsBareId(const std::string& line) {
   return !line.empty() && std::all_of(line.begin(), line.end(), IdChar) &&
@@ -79,38 +78,21 @@ bool Holds(const WString& text, const char* word) {
   return text.find(Widen(word)) != WString::npos;
 }
 
-// The tree's IDs in capitals, one after another: no ID holds a comma.
-std::string TreeIds(const TreeDevice& device) {
-  std::string ids;
-  for (const WString& id : device.ids) ids += Upper(std::string(id.begin(), id.end())) + ",";
-  return ids;
-}
-
-// Does one of them name a kept product of the maker's?
-bool Kept(const TreeDevice& device) {
-  std::string ids = TreeIds(device);
-  size_t at = ids.find("VID_E7A9&PID_");
-  return at != std::string::npos && ExemptByLibrary(ids, at + 9);
-}
-
-// An endpoint: its ID, and one that findall *MMDEVAPI* matched.
-bool Endpoint(const std::string& id, const TreeDevice& device) {
-  return id.rfind("SWD\\MMDEVAPI\\", 0) == 0 &&
-         TreeIds(device).find("MMDEVAPI") != std::string::npos;
-}
-
-// Does the tree confirm the instance for the phase? A device: an ID that
-// findall's *VID_E7A9* or *QVA* matches. An endpoint: a name holding a word
-// that the entry holds too.
+// Does the tree confirm the instance for the phase, as none of the kept products? A device: an ID
+// that findall's *VID_E7A9* or *QVA* matches. An endpoint, one that *MMDEVAPI* matched: a name
+// holding a word that the entry holds too.
 bool Confirms(const std::string& id, const std::string& entry, bool audio) {
   TreeDevice device;
-  if (!FakeTreeHolds(id, device) || Kept(device)) return false;
+  if (!FakeTreeHolds(id, device)) return false;
+  std::string ids;  // in capitals, one after another: no ID holds a comma
+  for (const WString& i : device.ids) ids += Upper(std::string(i.begin(), i.end())) + ",";
+  size_t kept = ids.find("VID_E7A9&PID_");
+  if (kept != std::string::npos && ExemptByLibrary(ids, kept + 9)) return false;
   if (audio) {
-    if (!Endpoint(id, device)) return false;
+    if (ids.find("MMDEVAPI") == std::string::npos) return false;
     return (entry.find("Nakora") != std::string::npos && Holds(device.name, "Nakora")) ||
            (entry.find("QVA") != std::string::npos && Holds(device.name, "QVA"));
   }
-  std::string ids = TreeIds(device);
   return ids.find("VID_E7A9") != std::string::npos || ids.find("QVA") != std::string::npos;
 }
 
@@ -122,8 +104,7 @@ void Expect(const std::string& entry, bool audio, std::set<std::string>& confirm
       entry.find("QVA") == std::string::npos) {
     return;
   }
-  // devcon's own colon is the first one followed by a blank; a nameless
-  // device's bare ID is all of its line, colons included.
+  // devcon's own colon is the first one followed by a blank; a bare ID is all its line, colons too.
   size_t colon = entry.find(": ");
   if (colon == std::string::npos && !IsBareId(entry)) colon = entry.find(':');
   std::string id = colon == std::string::npos ? entry : entry.substr(0, colon);
@@ -167,11 +148,8 @@ void Check(const std::vector<std::string>& lines, bool audio) {
     Require(!Widens(id), "a removal devcon could widen");
     TreeDevice device;
     Require(FakeTreeHolds(Trimmed(id), device), "a removal of an instance the tree lacks");
-    bool ours = audio ? Holds(device.name, "Nakora") || Holds(device.name, "QVA")
-                      : Confirms(Trimmed(id), "", false);
-    Require(ours, "a removal of an instance the tree does not confirm");
-    Require(!Kept(device), "a removal of a node the tree holds as kept");
-    Require(!audio || Endpoint(Trimmed(id), device), "a removal in the audio phase of no endpoint");
+    // Nor one it holds as kept, nor in the audio phase one that is no endpoint.
+    Require(Confirms(Trimmed(id), "Nakora QVA", audio), "a removal the tree does not confirm");
   }
   Require(removals == expected, "removals differ from the lines' own instance IDs");
 }

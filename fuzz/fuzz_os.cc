@@ -69,14 +69,10 @@ bool FakeTreeHolds(const std::string& instanceId, TreeDevice& device) {
     hash = (hash ^ static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 32 : c)) * 16777619u;
   }
   if (hash % 4 == 0) return false;
-  // The maker's, the brand's, another maker's, and a kept product's in small letters.
   static const char16_t* const kIds[] = {u"USB\\VID_E7A9&PID_0A00", u"hid\\qva_control",
-                                         u"USB\\VID_046D&PID_C08B",
-                                         u"usb\\vid_e7a9&pid_0001&rev_01"};
+                                         u"USB\\VID_046D&PID_C08B", u"usb\\vid_e7a9&pid_0001"};
   static const char16_t* const kNames[] = {u"Speakers (Nakora)", u"QVA Mic", u"Realtek Audio"};
-  // Endpoints and other nodes alike.
-  static const char16_t* const kKinds[] = {u"MMDEVAPI\\AudioEndpoints", u"USB\\Class_03"};
-  device.ids = {kIds[(hash >> 2) % 4], kKinds[(hash >> 4) % 2]};
+  device.ids = {kIds[(hash >> 2) % 4], hash & 16 ? u"USB\\Class_03" : u"MMDEVAPI\\AudioEndpoints"};
   device.name = kNames[(hash >> 5) % 3];
   return true;
 }

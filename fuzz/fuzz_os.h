@@ -25,9 +25,8 @@ void WriteListing(const char* name, const uint8_t* data, size_t size);
 
 // Whether the fake tree holds an instance (ID without padding, any case), and
 // what it holds of it: a hash of the ID picks whether it is there, which IDs
-// it has (the maker's, the brand's in small letters, another maker's, a kept
-// product's in small letters; an endpoint's or not) and its name ("Nakora
-// ...", "QVA ...", another maker's).
+// it has (the maker's, the brand's in small letters, another maker's, a kept product's in small
+// letters; an endpoint's or not) and its name ("Nakora ...", "QVA ...", another maker's).
 bool FakeTreeHolds(const std::string& instanceId, TreeDevice& device);
 
 // Lines as a reading of the whole file yields them: split at LF, a CR

@@ -45,7 +45,7 @@ struct FakeOs {
   bool listingsElsewhere = false;
 
   // Files in the drivers directory by pattern, and the error looking fails
-  // with. A name del may take is a file that lists itself.
+  // with. A name that is a plain file is one that lists itself.
   std::map<WString, std::vector<WString>> driverFiles;
   int32_t driverFilesError = 0;
 

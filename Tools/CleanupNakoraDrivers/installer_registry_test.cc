@@ -82,11 +82,8 @@ TEST_F(CleanupInstallerRegistryTest, Outcomes) {
     Fake().subkeys = c.subkeys;
     Fake().undeletable = c.undeletable;
     Fake().enumFailsAt = c.enumFailsAt;
-    // Where the cleanup says the listing was cut short, the check cannot tell.
-    CheckTally tally;
-    ::testing::internal::CaptureStdout();
-    CheckInstallerRegistry(tally);
-    ::testing::internal::GetCapturedStdout();
+    static CheckTally tally;  // where the cleanup's listing is cut short, the check cannot tell
+    Run([] { CheckInstallerRegistry(tally = CheckTally()); });
     EXPECT_EQ(Verdict(tally) == kCannotTell, c.output.find("cut short") != std::string::npos);
     EXPECT_EQ(Run(CleanupInstallerRegistry), "Removing driver installer registry...\n" + c.output)
         << c.name;

@@ -14,7 +14,7 @@ TEST_F(RemoveAudioDevicesTest, EndpointWordsDecide) {
     std::string line;
     std::string output;  // after the heading
     WString removal;     // empty: none
-    // An endpoint the tree has, and its name there; every entry needs it.
+    // An instance the tree has, and its name there; every entry needs it.
     std::pair<WString, WString> inTree = {};
     bool treeAnswers = true;
   };

@@ -20,8 +20,8 @@ TEST(SplitDeviceLineTest, CutsAtDevconsColonUntrimmed) {
       {u"USB\\VID_E7A9&PID_0A78\\A1:B2:C3:D4   : Nakora Dock", true,
        u"USB\\VID_E7A9&PID_0A78\\A1:B2:C3:D4   ", u" Nakora Dock"},
       {u"USB\\X\\A1:B2: Dock", true, u"USB\\X\\A1:B2", u" Dock"},
-      {u"A:b:c", true, u"A", u"b:c"},               // no ": ": the first colon
-      {u"USB\\X\\A1:B2", false, u"kept", u"kept"},  // a nameless device's ID, whole
+      {u"A:b:c", true, u"A", u"b:c"},  // no ": ": the first colon
+      {u"USB\\X\\A1:B2", false, u"kept", u"kept"},
       {u":only description", true, u"", u"only description"},
       {u"ID:", true, u"ID", u""},
       {u"no colon at all", false, u"kept", u"kept"},

@@ -225,33 +225,21 @@ Describe 'Install-NakoraCleanup.ps1' {
             Get-CallCount 'CheckNakoraDrivers' | Should -Be 0
         }
 
-        # The 64-bit run's error lines come through as text, not as an error of this run's own.
-        It 'in 32-bit PowerShell on 64-bit Windows, runs itself again in the 64-bit one with the same arguments; its exit <Code> and <Stream> line kept' -ForEach @(
-            @{ Code = 3010; Stream = 'output'; Says = 'Nakora driver stack: 1 package left (restart, then run again)' }
-            @{ Code = 3010; Stream = 'error'; Says = 'Nakora driver stack: 1 package left (restart, then run again)' }
-            @{ Code = 1618; Stream = 'error'; Says = 'Another run of Windows Installer is in progress' }
-            @{ Code = 1; Stream = 'error'; Says = 'Nakora clean-up failed: Access is denied' }
-        ) {
+        # Its error lines come through as text, not as an error of this run's own, and an empty value and
+        # a trailing backslash as given, which Windows PowerShell 5.1 would drop and let escape its quote.
+        It 'in 32-bit PowerShell on 64-bit Windows, runs itself again in the 64-bit one with the same arguments, its output and its exit <_>' -ForEach 3010, 1618, 1 {
             Mock Test-Wow64 { $true }
             Mock Write-Failure {}
-            $null = New-Item -ItemType Directory -Path (Join-Path $dir 'Windows/Sysnative/WindowsPowerShell/v1.0')
-            New-StandIn (Join-Path $dir 'Windows/Sysnative/WindowsPowerShell/v1.0/powershell.exe')
-            foreach ($name in @('powershell.quiet', 'powershell.stderr')[0..[int]($Stream -eq 'error')]) { Set-Content (Join-Path $env:NK_PLAN_DIR $name) '' }
-            Set-Plan 'powershell' "$Code 0 $Says"
-            $root = $env:SystemRoot
-            $env:SystemRoot = Join-Path $dir 'Windows'
-            # Windows PowerShell 5.1 would drop the empty value, and let the trailing backslash escape its quote.
-            try {
-                $result = Invoke-Install -Check '0 0 none' -With @{ Folder = "$dir/Nakora Cleanup\"; DevconSha256 = ''; KeepRuns = 3; StageOnly = $true }
-            } finally { $env:SystemRoot = $root }
-            # Linux keeps an exit code's low byte only.
-            $result.Code | Should -Be (@($Code, ($Code % 256))[[int]$OnUnix])
-            $result.Last | Should -Be (@{ output = $Says; error = $null }[$Stream])
-            Should -Invoke Write-Failure -Times ([int]($Stream -eq 'error')) -Exactly -ParameterFilter { $Line -eq $Says }
-            $arguments = @(Get-Content (Join-Path $env:NK_PLAN_DIR 'powershell.args'))
-            $arguments[0..5] -join ' ' | Should -Be "-NoProfile -NonInteractive -ExecutionPolicy Bypass -File $(Join-Path $kit 'Install-NakoraCleanup.ps1')"
+            New-StandIn (Join-Path (New-Item -ItemType Directory -Path (Join-Path $dir 'Windows/Sysnative/WindowsPowerShell/v1.0')) 'powershell.exe')
+            foreach ($name in 'powershell.quiet', 'powershell.stderr') { Set-Content (Join-Path $env:NK_PLAN_DIR $name) '' }
+            Set-Plan 'powershell' "$_ 0 Nakora clean-up failed: Access is denied"
+            $root, $env:SystemRoot = $env:SystemRoot, (Join-Path $dir 'Windows')
+            try { $result = Invoke-Install -Check '0 0 none' -With @{ Folder = "$dir/Nakora Cleanup\"; DevconSha256 = ''; KeepRuns = 3; StageOnly = $true } } finally { $env:SystemRoot = $root }
+            $result.Code | Should -Be (@($_, ($_ % 256))[[int]$OnUnix])  # Linux keeps an exit code's low byte only
+            $result.Last | Should -Be 'powershell stand-in'
+            Should -Invoke Write-Failure -Times 1 -Exactly -ParameterFilter { $Line -eq 'Nakora clean-up failed: Access is denied' }
             # In the order they were bound, which splatting a hashtable leaves open.
-            $pairs = ((@($arguments | Select-Object -Skip 6) -join '|') -replace '\|(?!-)', '=') -split '\|'
+            $pairs = ((@(Get-Content (Join-Path $env:NK_PLAN_DIR 'powershell.args') | Select-Object -Skip 6) -join '|') -replace '\|(?!-)', '=') -split '\|'
             ($pairs | Sort-Object) -join ' ' | Should -Be "-Folder=$dir/Nakora Cleanup\ -KeepRuns=3 -StageOnly -TimeoutMinutes=1"
         }
     }
@@ -271,50 +259,27 @@ Describe 'Install-NakoraCleanup.ps1' {
             @(Get-Item "$folder.aside-*", "$folder.squatted-*").Count | Should -Be 1
         }
 
-        # .NET 5 and later, under PowerShell 7, lack Directory.CreateDirectory(String, DirectorySecurity).
-        It 'makes a new folder admin-only in <Shell>' -ForEach @(@{ Shell = 'pwsh' }; if (-not $OnUnix) { @{ Shell = 'powershell' } }) {
-            $hash = (Get-FileHash (Join-Path $kit 'devcon.exe')).Hash
-            if ($OnUnix) {
-                # As far as Linux goes: the call .NET has is made, and refuses access lists here.
-                Mock Get-AdminFolderSecurity { $null }
-                $result = Invoke-Install -Check '0 0 none' -With @{ StageOnly = $true; DevconSha256 = $hash }
-                $result.Last | Should -BeLike 'Nakora clean-up failed: Exception calling "Create" with "2" argument(s)*'
-            } else {
-                $shell = (Get-Command "$Shell.exe" -CommandType Application | Select-Object -First 1).Source
-                $output = & $shell -NoProfile -NonInteractive -ExecutionPolicy Bypass -File (Join-Path $kit 'Install-NakoraCleanup.ps1') `
-                    -Folder $folder -StageOnly -DevconSha256 $hash
-                $LASTEXITCODE | Should -Be 0
-                Get-LastLine $output | Should -BeLike 'Nakora clean-up kit staged in*'
-            }
+        # .NET 5 and later lack CreateDirectory(String, DirectorySecurity); the call they have refuses ACLs here.
+        It 'makes a new folder admin-only in PowerShell 7' -Skip:(-not $OnUnix) {
+            Mock Get-AdminFolderSecurity { $null }
+            (Invoke-Install -Check '0 0 none' -With @{ StageOnly = $true; DevconSha256 = (Get-FileHash (Join-Path $kit 'devcon.exe')).Hash }).Last |
+                Should -BeLike 'Nakora clean-up failed: Exception calling "Create" with "2" argument(s)*'
         }
 
-        # icacls goes on past what it cannot do, and says so on standard error; only its exit code
-        # fails the run. Reached here by taking over a folder a user made.
-        It 'icacls complains and exits <Exit>: exit <Code>' -ForEach @(
-            @{ Exit = 0; Code = 0; Last = 'Nakora clean-up kit staged in *' }
-            @{ Exit = 5; Code = 1; Last = 'Nakora clean-up failed: icacls.exe {0} /reset /L /Q failed with exit code 5: {0}: Access is denied.' }
-        ) {
+        It 'icacls, taking over a folder a user made, complains on standard error and exits <_>: only its exit code counts' -ForEach 0, 5 {
             Mock Get-FolderAccessProblem { $null }
             Mock Get-OwnerSid { if ((Split-Path $Path -Leaf) -eq 'NakoraCleanup') { 'S-1-5-21-1' } else { 'S-1-5-32-544' } }
             Mock Get-WriterSid { $null }
             Mock New-AdminFolder { $null = New-Item -ItemType Directory -Path $Path }
             Mock New-LockFile { $null = New-Item -ItemType File -Path $Path }
             $null = New-Item -ItemType Directory -Path (Join-Path $dir 'bin'), $folder
-            foreach ($name in 'icacls', 'takeown') {
-                New-StandIn (Join-Path $dir "bin/$name.exe")
-                Set-Content (Join-Path $env:NK_PLAN_DIR "$name.quiet") ''
-            }
-            Set-Content (Join-Path $env:NK_PLAN_DIR 'icacls.stderr') ''
-            $full = [System.IO.Path]::GetFullPath($folder)
-            Set-Plan 'icacls' "$Exit 0 $full`: Access is denied."
+            foreach ($name in 'icacls', 'takeown') { New-StandIn (Join-Path $dir "bin/$name.exe") }
+            foreach ($name in 'icacls.quiet', 'icacls.stderr', 'takeown.quiet') { Set-Content (Join-Path $env:NK_PLAN_DIR $name) '' }
+            Set-Plan 'icacls' "$_ 0 $folder`: Access is denied."
             Set-Plan 'takeown' '0 0 taken'
-            $path = $env:PATH
-            $env:PATH = (Join-Path $dir 'bin') + [System.IO.Path]::PathSeparator + $env:PATH
-            try {
-                $result = Invoke-Install -Check '0 0 none' -With @{ StageOnly = $true; DevconSha256 = (Get-FileHash (Join-Path $kit 'devcon.exe')).Hash }
-            } finally { $env:PATH = $path }
-            $result.Code | Should -Be $Code
-            $result.Last | Should -BeLike ($Last -f $full)
+            $path, $env:PATH = $env:PATH, ((Join-Path $dir 'bin') + [System.IO.Path]::PathSeparator + $env:PATH)
+            try { $result = Invoke-Install -Check '0 0 none' -With @{ StageOnly = $true; DevconSha256 = (Get-FileHash (Join-Path $kit 'devcon.exe')).Hash } } finally { $env:PATH = $path }
+            "$($result.Code) $($result.Last)" | Should -BeLike (@('0 Nakora clean-up kit staged in *', "1 Nakora clean-up failed: icacls.exe $folder /reset /L /Q failed with exit code 5: *")[[int]($_ -ne 0)])
         }
     }
 

@@ -2,12 +2,12 @@
 #
 # Each run of a stand-in appends its current directory to $env:NK_PLAN_DIR/<name>.calls and
 # its process id to <name>.pid, its NoDefaultCurrentDirectoryInExePath and first PATH entry to
-# <name>.env ("<value>|<entry>"), its arguments to <name>.args (one a line), takes the matching
-# line of <name>.plan ("<exit code> <seconds to sleep> <summary>"; the last line repeats), writes
-# the listings its real program would (unless <name>.quiet exists), prints the summary (alone, on
-# standard error, when <name>.stderr exists), sleeps and exits with the code. On Linux
+# <name>.env ("<value>|<entry>"), takes the matching line of <name>.plan ("<exit code> <seconds
+# to sleep> <summary>"; the last line repeats), writes the listings its real program would
+# (unless <name>.quiet exists), prints the summary, sleeps and exits with the code. On Linux
 # a stand-in is a shell script, which PowerShell runs by path whatever its name; on Windows
 # a console program compiled by Add-Type.
+# Its arguments go to <name>.args, one a line; with <name>.stderr, the summary to standard error.
 
 $script:StandInExe = $null
 $script:OnUnix = [System.Environment]::OSVersion.Platform -eq [System.PlatformID]::Unix
@@ -28,7 +28,8 @@ case $name in
   *) prefix= ;;
 esac
 [ -e "$NK_PLAN_DIR/$name.quiet" ] || for listing in devicelist audiodevicelist driverlist; do echo "$name" > "$prefix$listing.txt"; done
-if [ -e "$NK_PLAN_DIR/$name.stderr" ]; then echo "$summary" >&2; else echo "$name stand-in"; echo "$summary"; fi
+echo "$name stand-in"
+if [ -e "$NK_PLAN_DIR/$name.stderr" ]; then echo "$summary" >&2; else echo "$summary"; fi
 sleep "$seconds"
 exit "$code"
 '@
@@ -56,10 +57,9 @@ public static class StandIn {
                 File.WriteAllText(prefix + listing + ".txt", name + "\n");
             }
         }
-        TextWriter output = File.Exists(Path.Combine(dir, name + ".stderr")) ? Console.Error : Console.Out;
-        if (output == Console.Out) Console.WriteLine(name + " stand-in");
-        output.WriteLine(parts[2]);
-        output.Flush();
+        Console.WriteLine(name + " stand-in");
+        (File.Exists(Path.Combine(dir, name + ".stderr")) ? Console.Error : Console.Out).WriteLine(parts[2]);
+        Console.Out.Flush();
         Thread.Sleep(int.Parse(parts[1]) * 1000);
         return int.Parse(parts[0]);
     }

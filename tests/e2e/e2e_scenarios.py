@@ -322,7 +322,7 @@ ODD_DEVICES = (
     + b"USB\\VID_E7A9&PID_0A75\\8 ROOT\\9: ID with a blank and more\r\n"
     + b": empty ID\r\n"
     + b"  : blanks-only ID\r\n"
-    + b"USB\\VID_E7A9&PID_0A76\\A:two:colons\r\n"
+    + b"USB\\VID_E7A9&PID_0A76\\A:two:colons and a blank\r\n"
     # A name cut short, and a nameless device's bare ID run onto it.
     + padded(b"USB\\VID_E7A9&PID_0A7B\\F") + b": Nakora cut USB\\VID_E7A9&PID_0A7C\\G\r\n"
     # Colon-less lines: only a lone token of printable ASCII with a backslash
@@ -344,7 +344,7 @@ ODD_AUDIO = (
 ODD_LISTED_NODES = [
     sm.Device(b"USB\\VID_E7A9&PID_XYZ\\1", b"Nakora without a product ID"),
     sm.Device(b"USB\\VID_E7A9&PID_0A71\\3&0", b"Nakora with a NUL"),
-    sm.Device(b"USB\\VID_E7A9&PID_0A76\\A:two:colons"),  # a colon-less line is a bare ID
+    sm.Device(b"USB\\VID_E7A9&PID_0A76\\A", b"two:colons"),
     sm.Device(b"USB\\VID_E7A9&PID_0A77\\B"),
     # Nameless in its listing, so the word in its ID picks it; the tree's name confirms it.
     sm.Device(b"SWD\\MMDEVAPI\\QVA.{6}", b"Stereo Mix (QVA Virtual Audio)",
@@ -385,7 +385,7 @@ def odd_listing_scenarios():
                 b"\t !!! Remove FAILED :  ID with a blank and more\n"
                 b"\t !!! Remove FAILED :  empty ID\n"
                 b"\t !!! Remove FAILED :  blanks-only ID\n"
-                b"\t Removed : USB\\VID_E7A9&PID_0A76\\A:two:colons\n"
+                b"\t Removed : two:colons and a blank\n"
                 b"\t !!! Remove FAILED :  Nakora cut USB\\VID_E7A9&PID_0A7C\\G\n"
                 b"\t Removed : USB\\VID_E7A9&PID_0A77\\B\n"
                 b"Removing audio devices...\n"
@@ -398,7 +398,7 @@ def odd_listing_scenarios():
             calls=[FINDALL_DEVICES, FINDALL_BRAND,
                    remove_call(padded(b"USB\\VID_E7A9&PID_XYZ\\1")),
                    remove_call(padded(b"USB\\VID_E7A9&PID_0A71\\3&0")),
-                   remove_call(b"USB\\VID_E7A9&PID_0A76\\A:two:colons"),
+                   remove_call(b"USB\\VID_E7A9&PID_0A76\\A"),
                    remove_call(b"USB\\VID_E7A9&PID_0A77\\B"),
                    FINDALL_AUDIO,
                    remove_call(b"SWD\\MMDEVAPI\\QVA.{6}"),
@@ -439,10 +439,9 @@ def chosen_names_scenario():
     """Names and a serial number a device chose, on Wine's device tree:
     devcon prints a line feed in a name as a line end and U+001A as the byte
     it is. Text after a line feed that reads as another maker's entry, or a kept
-    device's in any case, steers no removal; a serial with colons is removed
-    whole, named or not; a U+001A listed first hides nothing; control
-    characters print as '?'. A folder named like the common driver file is no
-    file."""
+    device's in either case, steers no removal; a serial with colons is removed
+    whole, named or not; controls print as '?'; a U+001A listed first
+    hides nothing. A folder named like the common driver file is no file."""
     s = sample
     pad = b"USB\\VID_E7A9&PID_0A01\\5&1A1A1A1A&0&1"
     other_headset = b"USB\\VID_046D&PID_C08B\\5&11111111&0&3"
@@ -450,18 +449,10 @@ def chosen_names_scenario():
     serial = b"USB\\VID_E7A9&PID_0A78\\A1:B2:C3:D4"
     two_endpoints = b"SWD\\MMDEVAPI\\{0.0.0.00000000}.{1D2E3F40-5A6B-4C7D-8E9F-A0B1C2D3E4F5}"
     nameless_serial = b"USB\\VID_E7A9&PID_0A79\\A1:B2:C3:D5"
-    controls = b"USB\\VID_E7A9&PID_0A7A\\5&7A7A7A7A&0&8"
-    # Devices and endpoints whose names hold the kept receiver's line.
-    keeps, small = b"USB\\VID_E7A9&PID_0A7D\\5&7D7D7D7D&0&9", b"USB\\VID_E7A9&PID_0A7E\\5&7E&0&1"
-    keeps_endpoint = b"SWD\\MMDEVAPI\\{0.0.0.00000000}.{7D7D7D7D-0000-4000-8000-000000000001}"
-    small_endpoint = b"SWD\\MMDEVAPI\\{0.0.0.00000000}.{7E7E7E7E-0000-4000-8000-000000000002}"
-    receiver_line, small_line = s.RECEIVER + b": Nakora", s.RECEIVER.lower() + b": Nakora"
-    names = {pad: b"Nakora\x1aPad", other_headset: b"USB Headset",
+    kept_lines = b"\n" + s.RECEIVER + b": Nakora\n" + s.RECEIVER.lower() + b": Nakora"
+    names = {pad: b"Nakora\x1aPad\rCR\x1b[2JEsc" + kept_lines, other_headset: b"USB Headset",
              two_lines: b"Nakora x\n" + other_headset + b": y", serial: b"Nakora Serial Dock",
-             two_endpoints: b"Headphones (x\n" + s.ONBOARD_SPEAKERS + b": Nakora)",
-             controls: b"Nakora\rCR\x1b[2JEsc", keeps: b"Nakora k\n" + receiver_line,
-             small: b"Nakora s\n" + small_line, keeps_endpoint: b"Headset (k\n" + receiver_line,
-             small_endpoint: b"Headset (s\n" + small_line}
+             two_endpoints: b"Headphones (x\n" + s.ONBOARD_SPEAKERS + b": Nakora)" + kept_lines}
 
     def lines(*instance_ids):
         """The devices' entries: a line feed in a name goes out as a line end."""
@@ -477,9 +468,8 @@ def chosen_names_scenario():
     return Scenario(
         name="names and serials a device chose",
         machine=Machine(devices=[device(i) for i in (
-                            pad, other_headset, two_lines, serial, s.RECEIVER, keeps, small,
-                            controls, s.VIRTUAL_AUDIO, two_endpoints, keeps_endpoint,
-                            small_endpoint, s.HEADSET_SPEAKERS, s.ONBOARD_SPEAKERS)]
+                            pad, other_headset, two_lines, serial, s.RECEIVER, s.VIRTUAL_AUDIO,
+                            two_endpoints, s.HEADSET_SPEAKERS, s.ONBOARD_SPEAKERS)]
                         + [sm.Device(nameless_serial)],
                         driver_files=["NkDev_Hid.sys"],
                         # del given a folder deletes the files in it.
@@ -489,29 +479,25 @@ def chosen_names_scenario():
                         cmd_logged=True),
         report=report(
             b"Removing devices...\n"
-            b"\t Removed :  Nakora?Pad\n"
+            b"\t Removed :  Nakora?Pad?CR?[2JEsc\n"
             b"\t Removed :  Nakora x\n"
             b"\t !!! Remove FAILED :  y\n"
             b"\t Removed :  Nakora Serial Dock\n"
             b"\t Removed : " + nameless_serial + b"\n"
-            b"\t Removed :  Nakora?CR?[2JEsc\n"
-            # The receiver's own line, and each name's copy of it, are kept.
-            b"\t Removed :  Nakora k\n"
-            b"\t Removed :  Nakora s\n"
             b"\t Removed :  QVA Virtual Audio Device\n"
             b"Removing audio devices...\n"
             b"\t !!! Remove FAILED :  Nakora)\n"
-            b"\t Removed :  Speakers (Nakora G Pro Headset)\n"
             # No endpoint: the receiver stays.
             b"\t !!! Remove FAILED :  Nakora\n"
             b"\t !!! Remove FAILED :  Nakora\n"
+            b"\t Removed :  Speakers (Nakora G Pro Headset)\n"
             b"Scanning installed drivers...\n"
             b"Cleanning up driver packages...\n"
             + LAST_PHASES),
         calls=[sm.through_cmd(FINDALL_DEVICES, b"> devicelist.txt"), FINDALL_DEVICES,
                sm.through_cmd(FINDALL_BRAND, b">> devicelist.txt"), FINDALL_BRAND]
-        + [remove_call(padded(i)) for i in (pad, two_lines, serial)] + [remove_call(nameless_serial)]
-        + [remove_call(padded(i)) for i in (controls, keeps, small, s.VIRTUAL_AUDIO)]
+        + [remove_call(padded(i)) for i in (pad, two_lines, serial)]
+        + [remove_call(nameless_serial), remove_call(padded(s.VIRTUAL_AUDIO))]
         + [sm.through_cmd(FINDALL_AUDIO, b"> audiodevicelist.txt"), FINDALL_AUDIO,
            remove_call(s.HEADSET_SPEAKERS),
            sm.through_cmd(GET_DRIVERS, b"> driverlist.txt"), GET_DRIVERS,
@@ -519,15 +505,13 @@ def chosen_names_scenario():
         driver_files=["NkCommon.sys\\", "NkCommon.sys\\NkDev_Audio.sys"],
         listings={
             "devicelist.txt": lines(s.RECEIVER, pad, two_lines, serial) + nameless_serial + b"\r\n"
-            + lines(controls, keeps, small) + b"8 matching device(s) found.\r\n"
+            + b"5 matching device(s) found.\r\n"
             + listed(s.VIRTUAL_AUDIO),
-            "audiodevicelist.txt": lines(two_endpoints, s.HEADSET_SPEAKERS, keeps_endpoint,
-                                         small_endpoint, s.ONBOARD_SPEAKERS)
-            + b"5 matching device(s) found.\r\n",
+            "audiodevicelist.txt": lines(two_endpoints, s.HEADSET_SPEAKERS, s.ONBOARD_SPEAKERS)
+            + b"3 matching device(s) found.\r\n",
             "driverlist.txt": Containing((b"Published Name",)),
         },
-        devices=[other_headset, s.RECEIVER, two_endpoints, keeps_endpoint, small_endpoint,
-                 s.ONBOARD_SPEAKERS],
+        devices=[other_headset, s.RECEIVER, two_endpoints, s.ONBOARD_SPEAKERS],
         # The other headset's line went with the device whose name held it.
         vanished=(b" y",),
         check_summaries=("1 driver file left", "none left"),
