@@ -9,11 +9,8 @@ Describe 'parse_check.ps1' {
         @{ Case = 'null-coalescing fails'; Text = '$a = $b ?? 1'; Problem = '*cannot parse*??*' }
         @{ Case = 'null-coalescing assignment fails'; Text = '$a ??= 1'; Problem = '*cannot parse*??=*' }
         @{ Case = 'null-conditional member access fails'; Text = '${a}?.Name'; Problem = '*cannot parse*?.Name*' }
-        @{ Case = 'net user /add with 15 characters fails'; Text = "net user nk 'Nk!456789012345' /add"; Problem = '*password of 15 characters*' }
+        @{ Case = 'net user /add without /Y fails'; Text = "& net.exe user nk `$p /add"; Problem = '*net user /add without /Y*' }
         @{ Case = 'net user /add /Y passes'; Text = "net user nk 'Nk!456789012345' /add /Y"; Problem = $null }
-        @{ Case = 'a made password of 14 characters passes'; Text = "`$p = 'Nk!' + `$g.Substring(0, 8) + 'aA1'; & net.exe user nk `$p /add"; Problem = $null }
-        @{ Case = 'a made password of 22 characters fails'; Text = "`$p = 'Nk!' + `$g.Substring(0, 16) + 'aA1'; & net.exe user nk `$p /add"; Problem = '*password of 22 characters*' }
-        @{ Case = 'a password of unknown length fails'; Text = 'net.exe user nk $env:P /add'; Problem = '*unknown length*' }
     ) {
         $found = @(Get-SyntaxProblem $Text)
         if (-not $Problem) {

@@ -3,7 +3,7 @@
 # Windows PowerShell, and each ```powershell block of README.md.
 # Also fails on what workflow_steps.py finds wrong with the shape of the Windows CI jobs.
 # Fails on any parse error, on syntax that Windows PowerShell 5.1 lacks (what fleets run),
-# on a `net user ... /add` that would ask (Y/N), and on non-ASCII bytes in a .ps1 file
+# on a `net user ... /add` without /Y, which may ask (Y/N), and on non-ASCII bytes in a .ps1 file
 # (5.1 reads a file without a byte-order mark as ANSI).
 # Exit code 0 when all is well, 1 otherwise; the last line sums it up.
 param(
@@ -35,51 +35,18 @@ function Get-SyntaxProblem([string]$Text) {
         "line $($node.Extent.StartLineNumber): Windows PowerShell 5.1 cannot parse '$($node.Extent.Text)'"
     }
     # net user asks "(Y/N)" before it takes a password over 14 characters, and may wait for
-    # the answer (chef/knife-ec2#470, puppetlabs/puppet#7792); /Y gives it.
+    # the answer (chef/knife-ec2#470, puppetlabs/puppet#7792): every /add answers it with /Y.
     $netUser = {
         param($node)
         $node -is [System.Management.Automation.Language.CommandAst] -and
             $node.CommandElements[0].Extent.Text -match '(^|[\\/''"])net(\.exe)?[''"]?$'
     }
     foreach ($command in $ast.FindAll($netUser, $true)) {
-        $words = @($command.CommandElements | Select-Object -Skip 1)
-        $texts = @($words | ForEach-Object { $_.Extent.Text })
-        if ($texts.Count -lt 4 -or $texts[0] -ne 'user' -or $texts -notcontains '/add' -or @($texts -match '^/y(es)?$').Count) { continue }
-        $length = Get-LengthBound $ast $words[2]
-        if ($null -eq $length) {
-            "line $($command.Extent.StartLineNumber): net user /add with a password of unknown length and no /Y may ask (Y/N)"
-        } elseif ($length -gt 14) {
-            "line $($command.Extent.StartLineNumber): net user /add with a password of $length characters and no /Y asks (Y/N)"
+        $texts = @($command.CommandElements | ForEach-Object { $_.Extent.Text })
+        if ($texts -contains '/add' -and -not @($texts -match '^/y(es)?$').Count) {
+            "line $($command.Extent.StartLineNumber): net user /add without /Y may ask (Y/N)"
         }
     }
-}
-
-function Get-LengthBound($Ast, $Node) {
-    # The most characters $Node can give: a literal, a sum, .Substring(start, length), or a
-    # variable assigned once from one of them. $null when it cannot be told.
-    switch ($Node.GetType().Name) {
-        'StringConstantExpressionAst' { return $Node.Value.Length }
-        'CommandExpressionAst' { return Get-LengthBound $Ast $Node.Expression }
-        'ParenExpressionAst' { return Get-LengthBound $Ast $Node.Pipeline }
-        'PipelineAst' { if ($Node.PipelineElements.Count -eq 1) { return Get-LengthBound $Ast $Node.PipelineElements[0] } }
-        'BinaryExpressionAst' {
-            $left = Get-LengthBound $Ast $Node.Left
-            $right = Get-LengthBound $Ast $Node.Right
-            if ("$($Node.Operator)" -eq 'Plus' -and $null -ne $left -and $null -ne $right) { return $left + $right }
-        }
-        'InvokeMemberExpressionAst' {
-            $arguments = @($Node.Arguments)
-            if ("$($Node.Member)" -eq 'Substring' -and $arguments.Count -eq 2 -and $arguments[1] -is [System.Management.Automation.Language.ConstantExpressionAst]) {
-                return [int]$arguments[1].Value
-            }
-        }
-        'VariableExpressionAst' {
-            $name = "$Node"
-            $assigned = @($Ast.FindAll({ param($n) $n -is [System.Management.Automation.Language.AssignmentStatementAst] -and "$($n.Left)" -eq $name }, $true))
-            if ($assigned.Count -eq 1) { return Get-LengthBound $Ast $assigned[0].Right }
-        }
-    }
-    return $null
 }
 
 function Get-NonAsciiProblem([byte[]]$Bytes) {

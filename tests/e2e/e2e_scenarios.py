@@ -711,10 +711,10 @@ BEFORE_THE_HANG = report(b"Removing devices...\n"
 # staged beside it runs; prints its exit code. The user and its profile go again afterwards.
 AS_A_STANDARD_USER = r"""
 $name = 'nkuser' + (Get-Random -Maximum 99999)
-# 14 characters: net user asks "(Y/N)" for a longer password, and may wait for the answer.
+# 14 characters, and /Y: net user asks "(Y/N)" for a longer password, and may wait for the answer.
 $password = 'Nk!' + [guid]::NewGuid().ToString('N').Substring(0, 8) + 'aA1'
 $ready = Join-Path $env:ProgramData "nk-ready-$name"
-$null = & net.exe user $name $password /add
+$null = & net.exe user $name $password /add /Y
 if ($LASTEXITCODE -ne 0) { throw "net user $name /add: exit code $LASTEXITCODE" }
 $sid = $null
 try {
