@@ -416,18 +416,25 @@ function Invoke-Tool([string]$Name, [string]$Report, [double]$Minutes, [string[]
     return $process.ExitCode
 }
 
+function Get-Summary([string]$Report) {
+    # A tool's last line. Its report is single bytes: read as the console's code page in either
+    # edition, where 5.1 would take ANSI and PowerShell 7 UTF-8.
+    $lines = @(Get-Content -LiteralPath $Report -Encoding Oem -ErrorAction SilentlyContinue | Where-Object { $_.Trim() })
+    if ($lines.Count) { return $lines[-1].Trim() }
+    return '(no output)'
+}
+
 function Read-Check([string]$Report, $Code, [double]$Minutes) {
     # The check's verdict as @{ Code; Line }: its exit code counts only with its summary line,
-    # the last it prints. Code is $null when it could not check. Its report is single bytes: read
-    # as the console's code page in either edition, where 5.1 would take ANSI and PowerShell 7 UTF-8.
+    # the last it prints. Code is $null when it could not check.
     if ($null -eq $Code) { return @{ Code = $null; Line = "Nakora driver stack: could not check (the check ran past $Minutes minutes)" } }
     if ($Code -notin 0, 1, 2) { return @{ Code = $null; Line = "Nakora driver stack: could not check (CheckNakoraDrivers.exe exit code $Code)" } }
-    $lines = @(Get-Content -LiteralPath $Report -Encoding Oem -ErrorAction SilentlyContinue | Where-Object { $_.Trim() })
-    if (-not $lines.Count -or $lines[-1].Trim() -notlike 'Nakora driver stack: *') {
+    $line = Get-Summary $Report
+    if ($line -notlike 'Nakora driver stack: *') {
         return @{ Code = $null; Line = 'Nakora driver stack: could not check (the check printed no summary)' }
     }
-    if ($Code -eq 2) { return @{ Code = $null; Line = $lines[-1].Trim() } }
-    return @{ Code = $Code; Line = $lines[-1].Trim() }
+    if ($Code -eq 2) { return @{ Code = $null; Line = $line } }
+    return @{ Code = $Code; Line = $line }
 }
 # ---- end of deploy/src/Tools.ps1 ----
 

@@ -181,14 +181,6 @@ function Get-SquatOwner([string]$Path) {
     return $null
 }
 
-function Get-Summary([string]$Report) {
-    # Single bytes, not UTF-8: read as the console's code page in either edition, where 5.1 would
-    # take ANSI and PowerShell 7 UTF-8.
-    $lines = @(Get-Content -LiteralPath $Report -Encoding Oem -ErrorAction SilentlyContinue | Where-Object { $_.Trim() })
-    if ($lines.Count) { return $lines[-1].Trim() }
-    return '(no output)'
-}
-
 function Move-Listing([string[]]$Names, [string]$Prefix) {
     foreach ($name in $Names) {
         $path = Join-Path $Folder $name
