@@ -100,6 +100,12 @@ function Get-FolderAccessProblem([string]$Path) {
     return $null
 }
 
+function Get-FullFolder([string]$Path) {
+    # Whole, so that the folders above it can be checked; resolved as PowerShell does, which a
+    # caller's Set-Location moves and .NET's current directory does not.
+    $ExecutionContext.SessionState.Path.GetUnresolvedProviderPathFromPSPath($Path).TrimEnd('\', '/')
+}
+
 function Test-Wow64 {
     [Environment]::Is64BitOperatingSystem -and -not [Environment]::Is64BitProcess -and [bool]$PSCommandPath
 }
@@ -470,8 +476,7 @@ if (Test-Wow64) {
 $env:NoDefaultCurrentDirectoryInExePath = '1'
 $lock = $null
 try {
-    # A relative folder has no parents to check.
-    $Folder = [System.IO.Path]::GetFullPath($Folder).TrimEnd('\', '/')
+    $Folder = Get-FullFolder $Folder
     $problem = Get-PlaceProblem $Folder
     if ($problem) {
         $verdict = @{ Code = $null; Line = "Nakora driver stack: could not check ($problem)" }

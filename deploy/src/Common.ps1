@@ -41,6 +41,12 @@ function Get-FolderAccessProblem([string]$Path) {
     return $null
 }
 
+function Get-FullFolder([string]$Path) {
+    # Whole, so that the folders above it can be checked; resolved as PowerShell does, which a
+    # caller's Set-Location moves and .NET's current directory does not.
+    $ExecutionContext.SessionState.Path.GetUnresolvedProviderPathFromPSPath($Path).TrimEnd('\', '/')
+}
+
 function Test-Wow64 {
     [Environment]::Is64BitOperatingSystem -and -not [Environment]::Is64BitProcess -and [bool]$PSCommandPath
 }

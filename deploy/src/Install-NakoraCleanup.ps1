@@ -327,7 +327,7 @@ $lock = $null
 $Kept = @{ Left = $null; Asked = $null }
 try {
     $source = [System.IO.Path]::GetFullPath($PSScriptRoot).TrimEnd('\', '/')
-    $Folder = [System.IO.Path]::GetFullPath($Folder).TrimEnd('\', '/')
+    $Folder = Get-FullFolder $Folder
     $inPlace = $source -eq $Folder
     if (-not $inPlace) {
         foreach ($name in @('devcon.exe') + $Ours + @('SHA256SUMS')) {

@@ -49,8 +49,7 @@ if (Test-Wow64) {
 $env:NoDefaultCurrentDirectoryInExePath = '1'
 $lock = $null
 try {
-    # A relative folder has no parents to check.
-    $Folder = [System.IO.Path]::GetFullPath($Folder).TrimEnd('\', '/')
+    $Folder = Get-FullFolder $Folder
     $problem = Get-PlaceProblem $Folder
     if ($problem) { Complete-Repair 1 "Nakora clean-up not run: $problem" }
     Enable-KitLog $Folder

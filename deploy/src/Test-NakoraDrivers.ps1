@@ -91,8 +91,7 @@ if (Test-Wow64) {
 $env:NoDefaultCurrentDirectoryInExePath = '1'
 $lock = $null
 try {
-    # A relative folder has no parents to check.
-    $Folder = [System.IO.Path]::GetFullPath($Folder).TrimEnd('\', '/')
+    $Folder = Get-FullFolder $Folder
     $problem = Get-PlaceProblem $Folder
     if ($problem) {
         $verdict = @{ Code = $null; Line = "Nakora driver stack: could not check ($problem)" }

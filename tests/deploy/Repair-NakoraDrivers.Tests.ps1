@@ -38,6 +38,7 @@ Describe 'Repair-NakoraDrivers.ps1' {
         @{ Case = 'a link inside Logs'; Check = , '1 0 Nakora driver stack: 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1; Last = '*not run:*20200101-000000 is a link or junction' }
         @{ Case = 'a file users may change'; Check = , '1 0 Nakora driver stack: 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1; Last = '*not run:*devcon.exe lets S-1-5-32-545 change it' }
         @{ Case = 'another run'; Check = , '1 0 Nakora driver stack: 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1618; Last = '*not run: another run is in progress' }
+        @{ Case = 'a relative folder under one others may write to'; Check = , '1 0 Nakora driver stack: 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1; Last = '*not run:*is not in an admin-only folder: C:\ lets S-1-5-11 write to it' }
         @{ Case = 'devcon.exe swapped'; Check = , '1 0 Nakora driver stack: 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1; Last = '*not run: devcon.exe does not match devcon.sha256' }
     ) {
         Set-Plan 'CheckNakoraDrivers' $Check
@@ -53,7 +54,13 @@ Describe 'Repair-NakoraDrivers.ps1' {
         if ($Case -eq 'a file users may change') { Mock Get-WriterSid { if ($Path -like '*devcon.exe') { 'S-1-5-32-545' } } }
         $held = $null
         if ($Case -eq 'another run') { $held = [System.IO.File]::Open((Join-Path $folder 'run.lock'), 'OpenOrCreate', 'ReadWrite', 'None') }
-        try { $output = & (Join-Path $dir 'Repair-NakoraDrivers.ps1') -Folder $folder -TimeoutMinutes 0.05 } finally { if ($held) { $held.Dispose() } }
+        $at = $folder
+        if ($Case -like 'a relative*') {
+            Mock Get-ParentAccessProblem { if ([System.IO.Path]::IsPathRooted($Path)) { 'C:\ lets S-1-5-11 write to it' } }
+            $at = 'NakoraCleanup'
+        }
+        Push-Location $dir
+        try { $output = & (Join-Path $dir 'Repair-NakoraDrivers.ps1') -Folder $at -TimeoutMinutes 0.05 } finally { Pop-Location; if ($held) { $held.Dispose() } }
         $LASTEXITCODE | Should -Be $Code
         if ($Code -eq 0) {
             Get-LastLine $output | Should -BeLike $Last

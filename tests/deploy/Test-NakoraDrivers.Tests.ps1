@@ -98,6 +98,11 @@ Describe 'Test-NakoraDrivers.ps1' {
                 } }
             @{ Missing = 'the devcon.exe recorded'; Line = 'devcon.exe does not match devcon.sha256'
                 Arrange = { Add-Content (Join-Path $folder 'devcon.exe') 'swapped' } }
+            # A relative folder's parents are checked as a whole path's.
+            @{ Missing = 'in an admin-only folder, given relative'; Line = 'is not in an admin-only folder: C:\ lets S-1-5-11 write to it'; Arrange = {
+                    Mock Get-ParentAccessProblem { if ([System.IO.Path]::IsPathRooted($Path)) { 'C:\ lets S-1-5-11 write to it' } }
+                    $at = 'NakoraCleanup'
+                } }
         )
         foreach ($case in $cases) {
             foreach ($for in 'Remediations', 'Win32App', 'ConfigMgrApplication', 'ConfigMgrSetting') { $case + @{ For = $for } }
@@ -107,8 +112,10 @@ Describe 'Test-NakoraDrivers.ps1' {
         $calls = 0
         $minutes = 1
         $script = Join-Path $folder 'Test-NakoraDrivers.ps1'
+        $at = $folder
         . $Arrange
-        $output = @(& $script -Folder $folder -For $For -TimeoutMinutes $minutes)
+        Push-Location $dir
+        try { $output = @(& $script -Folder $at -For $For -TimeoutMinutes $minutes) } finally { Pop-Location }
         $result = @{ Code = $LASTEXITCODE; Output = $output }
         if ($For -eq 'ConfigMgrApplication') {
             $result.Code | Should -Be 0
