@@ -71,12 +71,14 @@ Describe 'Install-NakoraCleanup.ps1' {
             @{ Check = '1 0 Nakora driver stack: 2 packages left'; After = '1 0 Nakora driver stack: 1 package left'; CleanupCode = 0; Previous = '1 1'; Code = 3010; Cleanups = 1; Last = '*(restart, then run again)' }
             @{ Check = '1 0 Nakora driver stack: 2 packages left'; After = '2 0 Nakora driver stack: could not check (driver listing failed)'; CleanupCode = 0; Previous = $null; Code = 1; Cleanups = 1; Last = '*could not check (driver listing failed)' }
             @{ Check = '1 0 Nakora driver stack: 2 packages left'; After = $null; CleanupCode = 5; Previous = $null; Code = 1; Cleanups = 1; Last = '*did not finish (exit code 5)*' }
+            # A record of leftovers without the time of its 3010 is none to go by.
+            @{ Check = '2 0 Nakora driver stack: could not check (device listing failed)'; After = $null; CleanupCode = 0; Previous = '3010 1 left=x'; Code = 1; Cleanups = 0; Last = '*could not check (device listing failed)' }
         ) {
             if ($Previous) {
-                $exit, $hours = $Previous -split ' '
+                $exit, $hours, $more = $Previous -split ' '
                 $null = New-Item -ItemType Directory -Path (Join-Path $folder 'Logs') -Force
                 # The boot was an hour ago.
-                Set-Content (Join-Path $folder 'Logs/last-result.txt') "exit=$exit", "time=$([DateTime]::UtcNow.AddHours(-1 - $hours).ToString('o'))"
+                Set-Content (Join-Path $folder 'Logs/last-result.txt') (@("exit=$exit", "time=$([DateTime]::UtcNow.AddHours(-1 - $hours).ToString('o'))") + @($more | Where-Object { $_ }))
             }
             $result = Invoke-Install -Check (@($Check, $After) | Where-Object { $_ }) -Cleanup "$CleanupCode 0 Done."
             $result.Code | Should -Be $Code
