@@ -10,10 +10,9 @@
 #include <algorithm>
 #include <set>
 
+#include "cleanup_sink.h"
 #include "exempt_product_ids.h"
-#include "fuzz_os.h"
-#include "phases.h"
-#include "tool_commands.h"
+#include "fuzz_input.h"
 
 namespace {
 
@@ -75,7 +74,7 @@ std::string Trimmed(const std::string& id) {
 }
 
 bool Holds(const WString& text, const char* word) {
-  return text.find(Widen(word)) != WString::npos;
+  return text.find(WidenBytes(word)) != WString::npos;
 }
 
 // Does the tree confirm the instance for the phase, as none of the kept products? A device: an ID
@@ -119,7 +118,7 @@ void Expect(const std::string& entry, bool audio, std::set<std::string>& confirm
     if (!Confirms(Trimmed(id), entry, audio)) return;
     confirmed.insert(key);
   }
-  expected.push_back(Widen(" -f remove @" + id));
+  expected.push_back(WidenBytes(" -f remove @" + id));
 }
 
 void Check(const std::vector<std::string>& lines, bool audio) {
@@ -139,7 +138,7 @@ void Check(const std::vector<std::string>& lines, bool audio) {
   }
 
   std::vector<WString> removals;
-  for (const RecordedCommand& command : Recorded()) {
+  for (const FakeCommand& command : Fake().commands) {
     if (command.program == u"devcon") removals.push_back(command.parameters);
   }
   for (const WString& removal : removals) {
@@ -158,14 +157,13 @@ void Check(const std::vector<std::string>& lines, bool audio) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> lines = OracleLines(data, size);
-  WriteListing("devicelist.txt", data, size);
-  Recorded().clear();
-  RemoveDevices();
+  CleanupSink cleanup;
+  StartInput("devicelist.txt", data, size);
+  RemoveDevices(cleanup);
   Check(lines, false);
 
-  WriteListing("audiodevicelist.txt", data, size);
-  Recorded().clear();
-  RemoveAudioDevices();
+  StartInput("audiodevicelist.txt", data, size);
+  RemoveAudioDevices(cleanup);
   Check(lines, true);
   return 0;
 }

@@ -1,9 +1,8 @@
 // A driver table through the package decisions: every deletion names column 1
 // of a line whose provider and original file name qualify, in line order, and
 // no other line leads to one.
-#include "fuzz_os.h"
-#include "phases.h"
-#include "tool_commands.h"
+#include "cleanup_sink.h"
+#include "fuzz_input.h"
 
 namespace {
 
@@ -41,14 +40,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         !Contains(provider, "C-MEDIA")) {
       continue;
     }
-    if (VendorName(columns[1])) expected.push_back(Widen(" -f /dp_delete " + columns[0]));
+    if (VendorName(columns[1])) expected.push_back(WidenBytes(" -f /dp_delete " + columns[0]));
   }
 
-  WriteListing("driverlist.txt", data, size);
-  Recorded().clear();
-  CleanupDriverPackages();
+  StartInput("driverlist.txt", data, size);
+  CleanupSink cleanup;
+  CleanupDriverPackages(cleanup);
   std::vector<WString> deletions;
-  for (const RecordedCommand& command : Recorded()) {
+  for (const FakeCommand& command : Fake().commands) {
     if (command.program == u"devcon") deletions.push_back(command.parameters);
   }
   Require(deletions == expected, "package deletions differ from the qualifying lines");

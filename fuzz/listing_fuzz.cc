@@ -1,10 +1,11 @@
 // Bytes of a listing file to lines: the same lines as an independent reading,
 // every character the value of one byte; and the search the phases use agrees
 // with the standard library's on every line.
-#include "fuzz_os.h"
+#include "fuzz_input.h"
+#include "listing.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  WriteListing("listing.txt", data, size);
+  StartInput("listing.txt", data, size);
   std::vector<std::string> expected = OracleLines(data, size);
   ListingStream stream;
   OpenListing(stream, "listing.txt");
@@ -12,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t count = 0;
   while (ReadLine(stream, line)) {
     Require(count < expected.size(), "more lines than the file holds");
-    Require(line == Widen(expected[count]), "a line differs from the bytes it came from");
+    Require(line == WidenBytes(expected[count]), "a line differs from the bytes it came from");
     WString ownNeedle = line.substr(line.size() / 2, 3);
     for (const WString& needle : {WString(u"Nakora"), WString(u"PID_"), WString(u":"), ownNeedle}) {
       for (size_t start : {size_t{0}, line.size() / 3}) {

@@ -1,7 +1,4 @@
 #include "phases.h"
-#include "print_line.h"
-#include "run_command.h"
-#include "tool_commands.h"
 
 const WString VendorInfNames[4] = {u"nkcommon.inf", u"nakoramixer.inf", u"qvavad.inf",
                                    u"qvavad2.inf"};
@@ -41,18 +38,10 @@ bool JudgeDriverTableLine(const WString& line, WString& published, WString& orig
   return true;
 }
 
-void CleanupDriverPackages() {
-  PrintLine("Scanning installed drivers...\n");
-  bool discarded = DiscardListing(kDriverListFile);
-  if (RunCommand(kCmd, kListDriverPackages) != 0) return;
-  PrintLine("Cleanning up driver packages...\n");
-
+void CleanupDriverPackages(Sink& sink) {
+  sink.Begin(Phase::kDriverPackages);
   WString published, original;
-  ReadRunListing(discarded, kDriverListFile, [&published, &original](const WString& line) {
-    if (!JudgeDriverTableLine(line, published, original)) return;
-    const char* format = RunCommand(kDevcon, kDeleteDriverPackage + published) == 0
-                             ? "\t Nakora INF: %S (%S) - Removed\n"
-                             : "\t Nakora INF: %S (%S) - Remove FAILED!!!\n";
-    PrintLine(format, ForReport(published).c_str(), ForReport(original).c_str());
+  ReadPhaseListing(sink, kDriverPackageListing, [&](const WString& line) {
+    if (JudgeDriverTableLine(line, published, original)) sink.DriverPackage(published, original);
   });
 }

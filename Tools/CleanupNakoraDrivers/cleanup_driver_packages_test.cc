@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "fake_os.h"
+#include "phase_test.h"
 #include "phases.h"
 #include "tool_commands.h"
 
@@ -92,10 +92,11 @@ TEST_F(CleanupDriverPackagesTest, TableDecisions) {
   for (const Case& c : cases) {
     Fake() = FakeOs();
     Stage("driverlist.txt", c.line);
-    EXPECT_EQ(Run(CleanupDriverPackages),
+    EXPECT_EQ(Cleanup(CleanupDriverPackages),
               "Scanning installed drivers...\nCleanning up driver packages...\n" + c.output)
         << c.name;
-    std::vector<FakeCommand> want = {{u"cmd", kListDriverPackages}};
+    std::vector<FakeCommand> want = {
+        {u"cmd", u" /C dism /online /get-drivers /format:table > driverlist.txt"}};
     if (!c.deletion.empty()) want.push_back({u"devcon", c.deletion});
     EXPECT_EQ(Fake().commands, want) << c.name;
   }
@@ -107,7 +108,7 @@ TEST_F(CleanupDriverPackagesTest, FailuresAndOrder) {
                               Row("oem2.inf", "qvavad.inf", "QVA") +
                               Row("oem1.inf", "nkcommon.inf", "Nakora Inc."));
   Fake().exitCodes[u" -f /dp_delete oem1.inf"] = -1;
-  EXPECT_EQ(Run(CleanupDriverPackages),
+  EXPECT_EQ(Cleanup(CleanupDriverPackages),
             "Scanning installed drivers...\n"
             "Cleanning up driver packages...\n"
             "\t Nakora INF: oem1.inf (nkcommon.inf) - Remove FAILED!!!\n"
@@ -115,15 +116,15 @@ TEST_F(CleanupDriverPackagesTest, FailuresAndOrder) {
             "\t Nakora INF: oem1.inf (nkcommon.inf) - Remove FAILED!!!\n");
 
   Fake() = FakeOs();
-  Fake().exitCodes[kListDriverPackages] = 9009;
-  EXPECT_EQ(Run(CleanupDriverPackages), "Scanning installed drivers...\n");
+  Fake().exitCodes[u" /C dism /online /get-drivers /format:table > driverlist.txt"] = 9009;
+  EXPECT_EQ(Cleanup(CleanupDriverPackages), "Scanning installed drivers...\n");
 
   // cmd worked in another directory: another machine's listing left here
   // must not name packages to delete.
   Fake() = FakeOs();
   Fake().listingsElsewhere = true;
   WriteFile("driverlist.txt", Row("oem1.inf", "nkcommon.inf", "Nakora Inc."));
-  EXPECT_EQ(Run(CleanupDriverPackages),
+  EXPECT_EQ(Cleanup(CleanupDriverPackages),
             "Scanning installed drivers...\nCleanning up driver packages...\n"
             "\t !!! Listing not found : driverlist.txt\n");
   EXPECT_EQ(Fake().commands.size(), 1u);

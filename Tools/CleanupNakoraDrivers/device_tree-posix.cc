@@ -7,6 +7,7 @@
 #include <stdlib.h>
 
 #include "device_tree.h"
+#include "listing.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "listing.h"
+#include "text.h"
 
 enum class DevicePresence {
   kPresent,

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "listing.h"
+#include "text.h"
 
 constexpr int32_t kDriverFilesOk = 0;
 

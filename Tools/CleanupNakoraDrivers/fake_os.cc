@@ -1,9 +1,7 @@
 #include "fake_os.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <fstream>
-#include <iterator>
 
 #include "device_tree.h"
 #include "driver_files.h"
@@ -62,6 +60,9 @@ DevicePresence DescribeDevice(const WString& instanceId, TreeDevice& device) {
   fake.lookedUp.push_back(instanceId);
   device = TreeDevice();
   if (!fake.treeAnswers) return DevicePresence::kUnknown;
+  if (fake.describe) {
+    return fake.describe(instanceId, device) ? DevicePresence::kPresent : DevicePresence::kAbsent;
+  }
   auto name = fake.named.find(instanceId);
   auto ids = fake.treeIds.find(instanceId);
   if (name == fake.named.end() && ids == fake.treeIds.end()) return DevicePresence::kAbsent;
@@ -123,37 +124,3 @@ int32_t RegistryDeleteTree(RegistryKey, const char16_t* subKey) {
 }
 
 void RegistryCloseKey(RegistryKey) { Fake().registryCalls.push_back("close"); }
-
-void PhaseTest::SetUp() {
-  Fake() = FakeOs();
-  previousDirectory_ = std::filesystem::current_path().string();
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = "nkcleanup-" + std::string(info->test_suite_name()) + "-" + info->name() +
-                     "-" + std::to_string(rand());
-  std::replace(name.begin(), name.end(), '/', '_');
-  std::filesystem::path directory = std::filesystem::temp_directory_path() / name;
-  std::filesystem::create_directories(directory);
-  directory_ = directory.string();
-  std::filesystem::current_path(directory);
-}
-
-void PhaseTest::TearDown() {
-  std::filesystem::current_path(previousDirectory_);
-  std::filesystem::remove_all(directory_);
-}
-
-void PhaseTest::WriteFile(const char* name, const std::string& bytes) {
-  std::ofstream(name, std::ios::binary) << bytes;
-}
-
-std::string PhaseTest::ReadFile(const char* name) {
-  std::ifstream in(name, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string PhaseTest::Run(void (*phase)()) {
-  ::testing::internal::CaptureStdout();
-  phase();
-  fflush(stdout);
-  return ::testing::internal::GetCapturedStdout();
-}

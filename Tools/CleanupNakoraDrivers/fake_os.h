@@ -1,8 +1,7 @@
-// The operating system's seam, faked for the phase tests: a recording command
-// runner with scripted exit codes, and an in-memory installer key.
+// The operating system's seam, faked for the phase tests and the fuzz targets:
+// a recording command runner with scripted exit codes, a scripted device tree
+// and drivers directory, and an in-memory installer key.
 #pragma once
-
-#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <functional>
@@ -11,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "listing.h"
+#include "device_tree.h"
+#include "text.h"
 
 struct FakeCommand {
   WString program;
@@ -38,6 +38,8 @@ struct FakeOs {
   // with their hardware and compatible IDs.
   std::map<WString, WString> named;
   std::map<WString, std::vector<WString>> treeIds;
+  // When set, the tree is this instead: whether it holds an instance, and what.
+  std::function<bool(const WString&, TreeDevice&)> describe;
 
   // What cmd's ">" redirection writes, by file name; "" when not given. With
   // listingsElsewhere, cmd works in another directory and writes none here.
@@ -59,24 +61,6 @@ struct FakeOs {
 };
 
 FakeOs& Fake();
-
-// Each phase test runs in a fresh empty current directory with a fresh fake,
-// and reads back what the phase printed.
-class PhaseTest : public ::testing::Test {
- protected:
-  void SetUp() override;
-  void TearDown() override;
-  void WriteFile(const char* name, const std::string& bytes);
-  // What the listing command that writes `name` will put there.
-  void Stage(const char* name, const std::string& bytes) { Fake().listings[name] = bytes; }
-  std::string ReadFile(const char* name);
-  // Runs the phase and returns its standard output.
-  std::string Run(void (*phase)());
-
- private:
-  std::string previousDirectory_;
-  std::string directory_;
-};
 
 // Narrow test text to a wide string, byte for character, and back for messages
 // (anything above U+00FF as '?').

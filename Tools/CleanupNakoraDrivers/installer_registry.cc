@@ -1,7 +1,6 @@
 #include <vector>
 
 #include "phases.h"
-#include "print_line.h"
 
 namespace {
 
@@ -26,20 +25,16 @@ std::vector<WString> CollectInstallerKeys(RegistryKey parent, int32_t& error) {
   return names;
 }
 
-void CleanupInstallerRegistry() {
-  PrintLine("Removing driver installer registry...\n");
+void CleanupInstallerRegistry(Sink& sink) {
+  sink.Begin(Phase::kInstallerRegistry);
   RegistryKey parent = nullptr;
-  if (RegistryOpenKey(kInstallerParentKey, &parent) != kRegistryOk) return;
-
+  int32_t opened = sink.OpenInstallerParent(&parent);
+  if (opened != kRegistryOk) {
+    sink.InstallerParentNotOpened(opened);
+    return;
+  }
   int32_t error = kRegistryOk;
-  for (const WString& found : CollectInstallerKeys(parent, error)) {
-    if (RegistryDeleteTree(parent, found.c_str()) != kRegistryOk) {
-      PrintLine("\t Error deleting registry : %S\\%S\n", kInstallerParentKey, found.c_str());
-    }
-  }
+  for (const WString& name : CollectInstallerKeys(parent, error)) sink.InstallerKey(parent, name);
   RegistryCloseKey(parent);
-  // What the enumeration did not reach is still there.
-  if (error != kRegistryOk) {
-    PrintLine("\t !!! Listing cut short : %S, error code %d\n", kInstallerParentKey, error);
-  }
+  if (error != kRegistryOk) sink.InstallerKeysCutShort(error);
 }

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "fake_os.h"
-#include "machine_check.h"
-#include "phases.h"
+#include "phase_test.h"
 
 namespace {
 
@@ -25,7 +23,7 @@ TEST_F(CleanupInstallerRegistryTest, EnumeratesFullyBeforeDeleting) {
   Fake().parentExists = true;
   // Adjacent qualifying keys: deleting during enumeration would skip DrvB.
   Fake().subkeys = {u"DrvA", u"DrvB", u"Settings", u"UsbDriver"};
-  EXPECT_EQ(Run(CleanupInstallerRegistry), "Removing driver installer registry...\n");
+  EXPECT_EQ(Cleanup(CleanupInstallerRegistry), "Removing driver installer registry...\n");
   std::vector<std::string> want = {
       "open",   "enum 0",      "enum 1",      "enum 2",           "enum 3",
       "enum 4", "delete DrvA", "delete DrvB", "delete UsbDriver", "close"};
@@ -82,10 +80,11 @@ TEST_F(CleanupInstallerRegistryTest, Outcomes) {
     Fake().subkeys = c.subkeys;
     Fake().undeletable = c.undeletable;
     Fake().enumFailsAt = c.enumFailsAt;
-    static CheckTally tally;  // where the cleanup's listing is cut short, the check cannot tell
-    Run([] { CheckInstallerRegistry(tally = CheckTally()); });
-    EXPECT_EQ(Verdict(tally) == kCannotTell, c.output.find("cut short") != std::string::npos);
-    EXPECT_EQ(Run(CleanupInstallerRegistry), "Removing driver installer registry...\n" + c.output)
+    // Where the cleanup's listing is cut short, the check cannot tell.
+    Check(CleanupInstallerRegistry);
+    EXPECT_EQ(Verdict(check.tally) == kCannotTell, c.output.find("cut short") != std::string::npos);
+    EXPECT_EQ(Cleanup(CleanupInstallerRegistry),
+              "Removing driver installer registry...\n" + c.output)
         << c.name;
     EXPECT_EQ(Fake().subkeys, c.left) << c.name;
   }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "fake_os.h"
+#include "phase_test.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // CleanupNakoraDrivers: removes the Nakora driver stack from this machine, then
 // has Windows rescan the hardware. Takes no arguments; every phase reports on
 // standard output and none can stop the run.
-#include "phases.h"
+#include "cleanup_sink.h"
 #include "print_line.h"
 #include "process_setup.h"
 #include "version.h"
@@ -9,11 +9,12 @@
 int main(int, char**, char**) {
   SetUpProcess();
   PrintLine(kBannerFormat, kVersionText);
-  RemoveDevices();
-  RemoveAudioDevices();
-  CleanupDriverPackages();
-  RemoveDriverFiles();
-  CleanupInstallerRegistry();
+  CleanupSink cleanup;
+  RemoveDevices(cleanup);
+  RemoveAudioDevices(cleanup);
+  CleanupDriverPackages(cleanup);
+  RemoveDriverFiles(cleanup);
+  CleanupInstallerRegistry(cleanup);
   RescanDevices();
   PrintLine("Done.\n");
   return 0;

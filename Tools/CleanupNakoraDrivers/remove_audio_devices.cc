@@ -1,11 +1,9 @@
 #include <string_view>
 #include <vector>
 
+#include "device_lines.h"
 #include "device_tree.h"
 #include "phases.h"
-#include "print_line.h"
-#include "run_command.h"
-#include "tool_commands.h"
 
 namespace {
 
@@ -75,15 +73,12 @@ void JudgeEndpointLine(const WString& line, ConfirmedInstances& confirmed,
   }
 }
 
-void RemoveAudioDevices() {
-  PrintLine("Removing audio devices...\n");
-  bool discarded = DiscardListing(kAudioDeviceListFile);
-  if (RunCommand(kCmd, kListAudioDevices) != 0) return;
-
+void RemoveAudioDevices(Sink& sink) {
+  sink.Begin(Phase::kAudioDevices);
   ConfirmedInstances confirmed;
   std::vector<DeviceEntry> entries;
-  ReadRunListing(discarded, kAudioDeviceListFile, [&confirmed, &entries](const WString& line) {
+  ReadPhaseListing(sink, kAudioDeviceListing, [&](const WString& line) {
     JudgeEndpointLine(line, confirmed, entries);
-    for (const DeviceEntry& entry : entries) ActOnDeviceEntry(entry);
+    for (const DeviceEntry& entry : entries) sink.Device(entry);
   });
 }

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "fake_os.h"
+#include "phase_test.h"
 #include "phases.h"
 #include "tool_commands.h"
 
@@ -98,8 +98,9 @@ TEST_F(RemoveAudioDevicesTest, EndpointWordsDecide) {
     for (const auto& [id, name] : Fake().named) Fake().treeIds[id] = {u"MMDEVAPI\\AudioEndpoints"};
     Fake().treeAnswers = c.treeAnswers;
     Stage("audiodevicelist.txt", c.line);
-    EXPECT_EQ(Run(RemoveAudioDevices), "Removing audio devices...\n" + c.output) << c.name;
-    std::vector<FakeCommand> want = {{u"cmd", kListAudioDevices}};
+    EXPECT_EQ(Cleanup(RemoveAudioDevices), "Removing audio devices...\n" + c.output) << c.name;
+    std::vector<FakeCommand> want = {
+        {u"cmd", u" /C devcon findall *MMDEVAPI* > audiodevicelist.txt"}};
     if (!c.removal.empty()) want.push_back({u"devcon", c.removal});
     EXPECT_EQ(Fake().commands, want) << c.name;
   }
@@ -110,21 +111,21 @@ TEST_F(RemoveAudioDevicesTest, FailedListingOrRemoval) {
   Fake().named = {{u"SWD\\MMDEVAPI\\{B1}", u"Nakora Mic"}, {u"SWD\\MMDEVAPI\\{B2}", u"QVA Out"}};
   for (const auto& [id, name] : Fake().named) Fake().treeIds[id] = {u"MMDEVAPI\\AudioEndpoints"};
   Fake().exitCodes[u" -f remove @SWD\\MMDEVAPI\\{B1}"] = 2;
-  EXPECT_EQ(Run(RemoveAudioDevices),
+  EXPECT_EQ(Cleanup(RemoveAudioDevices),
             "Removing audio devices...\n"
             "\t !!! Remove FAILED :  Nakora Mic\n"
             "\t Removed :  QVA Out\n");
 
   Fake() = FakeOs();
-  Fake().exitCodes[kListAudioDevices] = 1;
-  EXPECT_EQ(Run(RemoveAudioDevices), "Removing audio devices...\n");
+  Fake().exitCodes[u" /C devcon findall *MMDEVAPI* > audiodevicelist.txt"] = 1;
+  EXPECT_EQ(Cleanup(RemoveAudioDevices), "Removing audio devices...\n");
   EXPECT_EQ(Fake().commands.size(), 1u);
 
   // cmd worked in another directory: an earlier run's listing is not read.
   Fake() = FakeOs();
   Fake().listingsElsewhere = true;
   WriteFile("audiodevicelist.txt", "SWD\\MMDEVAPI\\{B1}: Nakora Mic\n");
-  EXPECT_EQ(Run(RemoveAudioDevices),
+  EXPECT_EQ(Cleanup(RemoveAudioDevices),
             "Removing audio devices...\n\t !!! Listing not found : audiodevicelist.txt\n");
   EXPECT_EQ(Fake().commands.size(), 1u);
 }

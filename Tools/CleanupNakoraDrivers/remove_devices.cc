@@ -1,11 +1,9 @@
 #include <algorithm>
 #include <string_view>
 
+#include "device_lines.h"
 #include "exempt_product_ids.h"
 #include "phases.h"
-#include "print_line.h"
-#include "run_command.h"
-#include "tool_commands.h"
 
 namespace {
 
@@ -62,6 +60,21 @@ bool NamesExemptProduct(const TreeDevice& device) {
   return false;
 }
 
+DeviceEntry::Action AskTree(const WString& instanceId, ConfirmedInstances& confirmed,
+                            const std::function<bool(const TreeDevice&)>& holds) {
+  WString id = instanceId;
+  TrimSpaces(id);
+  if (id.empty()) return DeviceEntry::kRefuse;  // would name the root of the tree
+  WString key = UpperAscii(id);
+  if (confirmed.count(key)) return DeviceEntry::kRemove;
+  TreeDevice device;
+  if (DescribeDevice(id, device) != DevicePresence::kPresent) return DeviceEntry::kRefuse;
+  if (NamesExemptProduct(device)) return DeviceEntry::kKeep;
+  if (!holds(device)) return DeviceEntry::kRefuse;
+  confirmed.insert(key);
+  return DeviceEntry::kRemove;
+}
+
 DeviceEntry JudgeDeviceLine(const WString& line, ConfirmedInstances& confirmed) {
   DeviceEntry entry;
   if (SplitDeviceLine(line, entry.instanceId, entry.description)) {
@@ -91,15 +104,10 @@ DeviceEntry JudgeDeviceLine(const WString& line, ConfirmedInstances& confirmed) 
   return entry;
 }
 
-void RemoveDevices() {
-  PrintLine("Removing devices...\n");
-  bool discarded = DiscardListing(kDeviceListFile);
-  int32_t listed = RunCommand(kCmd, kListMakerDevices);
-  RunCommand(kCmd, kListBrandDevices);  // appends; only the first listing's result counts
-  if (listed != 0) return;
-
+void RemoveDevices(Sink& sink) {
+  sink.Begin(Phase::kDevices);
   ConfirmedInstances confirmed;
-  ReadRunListing(discarded, kDeviceListFile, [&confirmed](const WString& line) {
-    ActOnDeviceEntry(JudgeDeviceLine(line, confirmed));
+  ReadPhaseListing(sink, kDeviceListing, [&sink, &confirmed](const WString& line) {
+    sink.Device(JudgeDeviceLine(line, confirmed));
   });
 }

@@ -4,8 +4,9 @@
 #include <filesystem>
 #include <set>
 
+#include "device_lines.h"
 #include "exempt_product_ids.h"
-#include "fake_os.h"
+#include "phase_test.h"
 #include "phases.h"
 #include "tool_commands.h"
 
@@ -84,15 +85,17 @@ TEST_F(RemoveDevicesTest, RunsBothListingsThenRemovesEachDeviceLine) {
   for (const char* id : {"USB\\VID_E7A9&PID_0A00\\6&1", "HID\\VID_E7A9&PID_ZZZZ\\7&3"}) InTree(id);
   Fake().treeIds[u"USB\\QVA_HEADSET\\8&4"] = {u"USB\\VID_1234&PID_0001", u"USB\\qva_headset"};
 
-  EXPECT_EQ(Run(RemoveDevices),
+  EXPECT_EQ(Cleanup(RemoveDevices),
             "Removing devices...\n"
             "\t Removed :  Nakora K70 Keyboard\n"
             "\t !!! Remove FAILED :  No product ID digits\n"
             "\t Removed :  QVA Headset\n"
             "\t Removed :  Nakora K70 Keyboard\n");
   ASSERT_GE(Fake().commands.size(), 2u);
-  EXPECT_EQ(Fake().commands[0], (FakeCommand{u"cmd", kListMakerDevices}));
-  EXPECT_EQ(Fake().commands[1], (FakeCommand{u"cmd", kListBrandDevices}));
+  EXPECT_EQ(Fake().commands[0],
+            (FakeCommand{u"cmd", u" /C devcon findall *VID_E7A9* > devicelist.txt"}));
+  EXPECT_EQ(Fake().commands[1],
+            (FakeCommand{u"cmd", u" /C devcon findall *QVA* >> devicelist.txt"}));
   std::vector<WString> removed = RemovedIds();
   ASSERT_EQ(removed.size(), 4u);
   EXPECT_EQ(removed[0], RemoveParameters("USB\\VID_E7A9&PID_0A00\\6&1"));
@@ -196,30 +199,31 @@ TEST_F(RemoveDevicesTest, LineDecisions) {
     if (c.tree == kKept) Fake().treeIds[id] = {u"USB\\X", u"usb\\vid_e7a9&pid_0001&rev_01"};
     Fake().treeAnswers = c.tree != kCannotAsk;
     Stage("devicelist.txt", c.line);
-    EXPECT_EQ(Run(RemoveDevices), "Removing devices...\n" + c.output) << c.name;
+    EXPECT_EQ(Cleanup(RemoveDevices), "Removing devices...\n" + c.output) << c.name;
     EXPECT_EQ(RemovedIds(), c.removals) << c.name;
   }
 }
 
 TEST_F(RemoveDevicesTest, FailedFirstListingEndsThePhaseAfterBothRan) {
   Stage("devicelist.txt", "USB\\QVA: left from the second listing\n");
-  Fake().exitCodes[kListMakerDevices] = 9009;
-  EXPECT_EQ(Run(RemoveDevices), "Removing devices...\n");
+  Fake().exitCodes[u" /C devcon findall *VID_E7A9* > devicelist.txt"] = 9009;
+  EXPECT_EQ(Cleanup(RemoveDevices), "Removing devices...\n");
   ASSERT_EQ(Fake().commands.size(), 2u);
-  EXPECT_EQ(Fake().commands[1].parameters, kListBrandDevices);
+  EXPECT_EQ(Fake().commands[1].parameters, u" /C devcon findall *QVA* >> devicelist.txt");
 }
 
 TEST_F(RemoveDevicesTest, FailedSecondListingIsIgnored) {
   Stage("devicelist.txt", "USB\\VID_E7A9&PID_0A00: K\n");
   InTree("USB\\VID_E7A9&PID_0A00");
-  Fake().exitCodes[kListBrandDevices] = 1;
-  EXPECT_EQ(Run(RemoveDevices), "Removing devices...\n\t Removed :  K\n");
+  Fake().exitCodes[u" /C devcon findall *QVA* >> devicelist.txt"] = 1;
+  EXPECT_EQ(Cleanup(RemoveDevices), "Removing devices...\n\t Removed :  K\n");
 }
 
 TEST_F(RemoveDevicesTest, ListingMissingAfterSuccessIsReportedAndNothingRemoved) {
   Fake().listingsElsewhere = true;
   WriteFile("devicelist.txt", "USB\\VID_E7A9&PID_0A00\\1: left by an earlier run\n");
-  EXPECT_EQ(Run(RemoveDevices), "Removing devices...\n\t !!! Listing not found : devicelist.txt\n");
+  EXPECT_EQ(Cleanup(RemoveDevices),
+            "Removing devices...\n\t !!! Listing not found : devicelist.txt\n");
   EXPECT_EQ(Fake().commands.size(), 2u);
 #ifndef _WIN32
   // A directory opens as a file here, and every read of it fails: what the
@@ -229,7 +233,8 @@ TEST_F(RemoveDevicesTest, ListingMissingAfterSuccessIsReportedAndNothingRemoved)
   Fake().onCommand = [](const FakeCommand&) {
     std::filesystem::create_directory("devicelist.txt");
   };
-  EXPECT_EQ(Run(RemoveDevices), "Removing devices...\n\t !!! Listing cut short : devicelist.txt\n");
+  EXPECT_EQ(Cleanup(RemoveDevices),
+            "Removing devices...\n\t !!! Listing cut short : devicelist.txt\n");
 #endif
 }
 
@@ -237,7 +242,7 @@ TEST_F(RemoveDevicesTest, RemovalThatCannotStartIsReportedFailed) {
   Stage("devicelist.txt", "USB\\VID_E7A9&PID_0A00: K");  // no final LF
   InTree("USB\\VID_E7A9&PID_0A00");
   Fake().exitCodes[u" -f remove @USB\\VID_E7A9&PID_0A00"] = -1;
-  EXPECT_EQ(Run(RemoveDevices), "Removing devices...\n\t !!! Remove FAILED :  K\n");
+  EXPECT_EQ(Cleanup(RemoveDevices), "Removing devices...\n\t !!! Remove FAILED :  K\n");
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "listing.h"
+#include "text.h"
 
 // Returns the program's exit code (a code at or above 2^31 reads negative), or
 // -1 when it could not be started or the name started no program, after

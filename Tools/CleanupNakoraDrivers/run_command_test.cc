@@ -6,9 +6,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
+
+#include "test_io.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -29,11 +29,6 @@ WString ProbePath() {
   return WidenBytes(text);
 }
 
-std::string ReadLog(const char* name) {
-  std::ifstream in(name, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 class RunCommandTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -49,10 +44,8 @@ class RunCommandTest : public ::testing::Test {
 
   // Runs and returns stdout of the runner itself.
   int32_t Run(const WString& program, const WString& parameters, std::string& output) {
-    ::testing::internal::CaptureStdout();
-    int32_t result = RunCommand(program, parameters);
-    fflush(stdout);
-    output = ::testing::internal::GetCapturedStdout();
+    int32_t result = 0;
+    output = Printed([&] { result = RunCommand(program, parameters); });
     return result;
   }
 
@@ -100,7 +93,7 @@ TEST_F(RunCommandTest, HandsTheParameterTextOverWholeAndLeavesTheCallersStrings)
     EXPECT_EQ(parameters, parametersCopy);
     expectedLog += text + "\n";
   }
-  EXPECT_EQ(ReadLog(log_.c_str()), expectedLog);
+  EXPECT_EQ(ReadFile(log_), expectedLog);
 }
 
 TEST_F(RunCommandTest, MissingProgramPrintsOneLaunchFailureAndGivesMinusOne) {
@@ -119,18 +112,17 @@ TEST_F(RunCommandTest, MissingProgramPrintsOneLaunchFailureAndGivesMinusOne) {
   EXPECT_EQ(code, 2);  // ENOENT
   EXPECT_EQ(output.substr(colon), ": No such file or directory\n");
 #endif
-  EXPECT_EQ(ReadLog(log_.c_str()), "") << "nothing ran";
+  EXPECT_EQ(ReadFile(log_), "") << "nothing ran";
 }
 
 #ifdef _WIN32
 TEST(ReportLaunchFailureTest, ErrorWithoutSystemTextStillPrintsItsLine) {
   // An application-defined code: the system has no text for it and allocates nothing.
   const DWORD code = 0x20000000 | 4242;
-  ::testing::internal::CaptureStdout();
-  SetLastError(code);
-  ReportLaunchFailure();
-  fflush(stdout);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(Printed([code] {
+              SetLastError(code);
+              ReportLaunchFailure();
+            }),
             "\t \t Failed to launch process Error Code 536875154: "
             "(no system text for this error)\n");
 }

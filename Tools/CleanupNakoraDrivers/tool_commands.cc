@@ -1,94 +1,29 @@
 #include "tool_commands.h"
 
-#include "device_tree.h"
-#include "phases.h"
-#include "print_line.h"
+#include "listing.h"
 #include "run_command.h"
 
-bool SplitDeviceLine(const WString& line, WString& instanceId, WString& description) {
-  size_t colon = Find(line, u": ");
-  if (colon == kNotFound && !IsBareInstanceId(line)) colon = Find(line, u":");
-  if (colon == kNotFound) return false;
-  instanceId = Substring(line, 0, colon);
-  description = Substring(line, colon + 1);
-  return true;
-}
-
-bool IsInstanceIdChar(char16_t c) { return c >= 0x21 && c <= 0x7E && c != u','; }
-
-bool IsBareInstanceId(const WString& line) {
-  if (line.empty()) return false;
-  for (char16_t c : line) {
-    if (!IsInstanceIdChar(c)) return false;
+MadeListing MakeListing(const Listing& listing, const char* prefix, bool stopAtFailure) {
+  MadeListing made;
+  made.listing = &listing;
+  made.file = std::string(prefix) + listing.file;
+  bool discarded = DiscardListing(made.file.c_str());
+  const WString file = WidenBytes(made.file);
+  bool first = true;
+  for (const char16_t* command : listing.commands) {
+    if (command == nullptr) break;
+    int32_t result =
+        RunCommand(kCmd, u" /C " + WString(command) + (first ? u" > " : u" >> ") + file);
+    if (first || stopAtFailure) made.exitCode = result;
+    first = false;
+    if (result != 0 && stopAtFailure) break;
   }
-  return Find(line, u"\\") != kNotFound;
+  made.thisRuns = discarded && ListingExists(made.file.c_str());
+  return made;
 }
 
-namespace {
-
-// Whether the token that ends before `end`, past any padding, holds a
-// backslash. An entry cut short may end in letters that now run into the next
-// ID: the token then starts early, but it still holds the ID's backslash.
-bool IdTokenEndsAt(const WString& text, size_t end) {
-  while (end > 0 && text[end - 1] == u' ') --end;
-  size_t begin = end;
-  while (begin > 0 && IsInstanceIdChar(text[begin - 1])) --begin;
-  return Find(Substring(text, begin, end - begin), u"\\") != kNotFound;
+WString DeleteDriverFileCommand(const char16_t* driverFile) {
+  return u" /C del /F /A %WINDIR%\\system32\\drivers\\" + WString(driverFile) + u" ";
 }
 
-}  // namespace
-
-bool HoldsFurtherEntry(const WString& description) {
-  for (size_t at = Find(description, u": "); at != kNotFound;
-       at = Find(description, u": ", at + 1)) {
-    if (IdTokenEndsAt(description, at)) return true;
-  }
-  // A nameless device's entry is its bare ID alone.
-  return IdTokenEndsAt(description, description.size());
-}
-
-bool IsSafeInstanceId(const WString& instanceId) {
-  size_t end = instanceId.find_last_not_of(u' ');
-  if (end == kNotFound) return false;  // empty or padding only
-  char16_t first = instanceId[0];
-  if (first == u'\'' || first == u'@' || first == u'=') return false;
-  for (size_t i = 0; i <= end; ++i) {
-    char16_t c = instanceId[i];
-    if (!IsInstanceIdChar(c) || c == u'*' || c == u'"') return false;
-  }
-  return true;
-}
-
-DeviceEntry::Action AskTree(const WString& instanceId, ConfirmedInstances& confirmed,
-                            const std::function<bool(const TreeDevice&)>& holds) {
-  WString id = instanceId;
-  TrimSpaces(id);
-  if (id.empty()) return DeviceEntry::kRefuse;  // would name the root of the tree
-  WString key = UpperAscii(id);
-  if (confirmed.count(key)) return DeviceEntry::kRemove;
-  TreeDevice device;
-  if (DescribeDevice(id, device) != DevicePresence::kPresent) return DeviceEntry::kRefuse;
-  if (NamesExemptProduct(device)) return DeviceEntry::kKeep;
-  if (!holds(device)) return DeviceEntry::kRefuse;
-  confirmed.insert(key);
-  return DeviceEntry::kRemove;
-}
-
-void ActOnDeviceEntry(const DeviceEntry& entry) {
-  if (entry.action != DeviceEntry::kRemove && entry.action != DeviceEntry::kRefuse) return;
-  bool removed = false;
-  if (entry.action == DeviceEntry::kRemove && IsSafeInstanceId(entry.instanceId)) {
-    removed = RunCommand(kDevcon, kRemoveDevice + entry.instanceId) == 0;
-    // devcon exits 0 also when its removal failed or found nothing.
-    if (removed) {
-      WString id = entry.instanceId;
-      TrimSpaces(id);
-      removed = LookUpDevice(id) == DevicePresence::kAbsent;
-    }
-  }
-  if (removed) {
-    PrintLine("\t Removed : %S\n", ForReport(entry.description).c_str());
-  } else {
-    PrintLine("\t !!! Remove FAILED : %S\n", ForReport(entry.description).c_str());
-  }
-}
+bool IsWildcard(const char16_t* driverFile) { return Find(driverFile, u"*") != kNotFound; }
