@@ -3,10 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 
 #include "phase_test.h"
 
 namespace {
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
 
 TEST(CheckVerdictTest, ExitCodeAndLastLine) {
   struct Case {
@@ -38,46 +46,147 @@ TEST(CheckVerdictTest, ExitCodeAndLastLine) {
   }
 }
 
-using CheckListingTest = PhaseTest;
+using SinksTest = PhaseTest;
 
 // cmd worked in another directory: an earlier run's listing left here must not
 // stand for this run's, and none at all is no answer either. Nor is one that
-// cannot be read to its end.
-TEST_F(CheckListingTest, ListingNotWrittenHereCannotTell) {
+// cannot be read to its end: what it did not reach may hide anything.
+TEST_F(SinksTest, ListingNotWrittenHere) {
   struct Case {
     void (*phase)(Sink&);
-    const char* file;
-    std::string heading;
+    std::string file, cleanupHeading, checkHeading;
   };
   const Case cases[] = {
-      {RemoveDevices, "check-devicelist.txt", "Listing devices...\n"},
-      {RemoveAudioDevices, "check-audiodevicelist.txt", "Listing audio devices...\n"},
-      {CleanupDriverPackages, "check-driverlist.txt", "Listing installed drivers...\n"},
+      {RemoveDevices, "devicelist.txt", "Removing devices...\n", "Listing devices...\n"},
+      {RemoveAudioDevices, "audiodevicelist.txt", "Removing audio devices...\n",
+       "Listing audio devices...\n"},
+      {CleanupDriverPackages, "driverlist.txt",
+       "Scanning installed drivers...\nCleanning up driver packages...\n",
+       "Listing installed drivers...\n"},
   };
   enum Mode { kElsewhere, kElsewhereOverAStaleOne, kReadFailsAfterOpening };
   for (const Case& c : cases) {
     for (Mode mode : {kElsewhere, kElsewhereOverAStaleOne, kReadFailsAfterOpening}) {
-      Fake() = FakeOs();
-      std::string expected = c.heading + "\t !!! Listing FAILED : " + c.file + " not found\n";
-      if (mode == kElsewhereOverAStaleOne) {
-        WriteFile(c.file, "oem1.inf | nkcommon.inf | No | MEDIA | Nakora Inc. |\n");
-      }
-      if (mode != kReadFailsAfterOpening) {
-        Fake().listingsElsewhere = true;
-      } else {
 #ifdef _WIN32
-        continue;  // a directory cannot be opened as a file there
+      if (mode == kReadFailsAfterOpening) continue;  // a directory cannot be opened as a file
 #endif
-        // A directory opens as a file here, and every read of it fails.
+      for (bool checking : {false, true}) {
+        std::string file = (checking ? "check-" : "") + c.file;
+        Fake() = FakeOs();
         Fake().listingsElsewhere = true;
-        Fake().onCommand = [&c](const FakeCommand&) { std::filesystem::create_directory(c.file); };
-        expected = c.heading + "\t Listing made : " + c.file +
-                   "\n\t !!! Listing FAILED : " + c.file + " could not be read\n";
+        if (mode == kElsewhereOverAStaleOne) {
+          WriteFile(file.c_str(),
+                    "oem1.inf | nkcommon.inf | No | MEDIA | Nakora Inc. |\n"
+                    "USB\\VID_E7A9&PID_0A00\\1: Nakora Keyboard\n");
+        }
+        // A directory opens as a file here, and every read of it fails.
+        if (mode == kReadFailsAfterOpening) {
+          Fake().onCommand = [&file](const FakeCommand&) {
+            std::filesystem::create_directory(file);
+          };
+        }
+        std::string expected =
+            checking ? c.checkHeading +
+                           (mode == kReadFailsAfterOpening
+                                ? "\t Listing made : " + file +
+                                      "\n\t !!! Listing FAILED : " + file + " could not be read\n"
+                                : "\t !!! Listing FAILED : " + file + " not found\n")
+                     : c.cleanupHeading + (mode == kReadFailsAfterOpening
+                                               ? "\t !!! Listing cut short : " + file + "\n"
+                                               : "\t !!! Listing not found : " + file + "\n");
+        EXPECT_EQ(checking ? Check(c.phase) : Cleanup(c.phase), expected);
+        if (checking) EXPECT_EQ(Verdict(check.tally), kCannotTell) << file << " " << mode;
+        for (const FakeCommand& command : Fake().commands) {
+          EXPECT_EQ(command.program, u"cmd") << file << " " << mode << ": acted on";
+        }
       }
-      EXPECT_EQ(Check(c.phase), expected);
-      EXPECT_EQ(Verdict(check.tally), kCannotTell) << c.file << " " << mode;
     }
   }
+}
+
+// The check names, in order, what the cleanup then acts on, on one machine
+// that holds an entry of every kind.
+TEST_F(SinksTest, TheCheckPreviewsWhatTheCleanupDoes) {
+  auto layOut = [this] {
+    Fake() = FakeOs();
+    const std::string devices =
+        "USB\\VID_E7A9&PID_0A00\\1   : Nakora Keyboard\r\n"
+        "USB\\VID_E7A9&PID_0A07\\2   : Nakora Receiver\r\n"  // the tree names it exempt
+        "USB\\VID_E7A9&PID_0A09\\3   : Not in the tree\r\n"
+        "USB\\VID_E7A9&PID_0A0B\\4   : Cut USB\\VID_E7A9&PID_0A00\\1   : Nakora Keyboard\r\n"
+        "HID\\QVA_CONTROL\\5\r\n"  // nameless
+        "USB\\VID_046D&PID_C08B\\6   : Other maker\r\n";
+    const std::string endpoints =
+        "SWD\\MMDEVAPI\\{0.0.0.00000000}.{A}: Speakers (Nakora)\r\n"
+        "SWD\\MMDEVAPI\\{0.0.0.00000000}.{B}: Speakers (Realtek)\r\n"
+        "USB\\VID_E7A9&PID_0A00\\1: Nakora\r\n";  // no endpoint
+    const std::string packages =
+        "oem1.inf | nkcommon.inf | No | MEDIA | Nakora Inc. | 5/12/2023 | 6.0.1.8\r\n"
+        "oem2.inf | other.inf | No | MEDIA | Other Inc. | 5/12/2023 | 1.0\r\n"
+        "oem3.inf | qvavad.inf | No | MEDIA | QVA | 5/12/2023 | 2.0\r\n";
+    for (const std::string prefix : {"", "check-"}) {
+      Stage((prefix + "devicelist.txt").c_str(), devices);
+      Stage((prefix + "audiodevicelist.txt").c_str(), endpoints);
+      Stage((prefix + "driverlist.txt").c_str(), packages);
+    }
+    for (const char16_t* id : {u"USB\\VID_E7A9&PID_0A00\\1", u"HID\\QVA_CONTROL\\5"}) {
+      Fake().treeIds[id] = {u"USB\\VID_E7A9&PID_0A00&REV_0102"};
+    }
+    Fake().treeIds[u"USB\\VID_E7A9&PID_0A07\\2"] = {u"USB\\VID_E7A9&PID_0A07"};
+    Fake().treeIds[u"USB\\VID_046D&PID_C08B\\6"] = {u"USB\\VID_046D&PID_C08B"};
+    Fake().named[u"SWD\\MMDEVAPI\\{0.0.0.00000000}.{A}"] = u"Speakers (Nakora)";
+    Fake().treeIds[u"SWD\\MMDEVAPI\\{0.0.0.00000000}.{A}"] = {u"MMDEVAPI\\AudioEndpoints"};
+    Fake().driverFiles[u"NkDev_*.sys"] = {u"NkDev_A.sys", u"NkDev_B.sys"};
+    Fake().driverFiles[u"NkCommon.sys"] = {u"NkCommon.sys"};
+    Fake().parentExists = true;
+    Fake().subkeys = {u"DrvA", u"Settings", u"UsbDriver"};
+  };
+  auto runAll = [](Sink& sink) {
+    for (auto phase : {RemoveDevices, RemoveAudioDevices, CleanupDriverPackages, RemoveDriverFiles,
+                       CleanupInstallerRegistry}) {
+      phase(sink);
+    }
+  };
+
+  layOut();
+  std::vector<std::string> preview = SplitLines(Printed([&] { runAll(check); }));
+  EXPECT_EQ(Summary(check.tally),
+            "Nakora driver stack: 2 packages, 3 driver files, 2 registry keys left");
+  // What the cleanup prints or does for each of the check's lines that names an act.
+  const struct {
+    std::string check, cleanup, end;
+  } kActs[] = {
+      {"\t To remove : ", "\t Removed : ", ""},
+      {"\t !!! Cannot remove : ", "\t !!! Remove FAILED : ", ""},
+      {"\t Nakora INF: ", "\t Nakora INF: ", " - Removed"},
+      {"\t Registry key : Software\\Nakora\\", "delete ", ""},
+  };
+  std::vector<std::string> expected;
+  for (const std::string& line : preview) {
+    for (const auto& act : kActs) {
+      if (line.rfind(act.check, 0) == 0) {
+        expected.push_back(act.cleanup + line.substr(act.check.size()) + act.end);
+      }
+    }
+  }
+
+  layOut();
+  CleanupSink cleanup;
+  std::vector<std::string> acts;
+  for (const std::string& line : SplitLines(Printed([&] { runAll(cleanup); }))) {
+    if (line[0] == '\t') acts.push_back(line);
+  }
+  for (const std::string& call : Fake().registryCalls) {
+    if (call.rfind("delete ", 0) == 0) acts.push_back(call);
+  }
+  EXPECT_EQ(acts, expected);
+  // The driver files the check counted went to del, one command per pattern.
+  std::vector<WString> dels;
+  for (const FakeCommand& command : Fake().commands) {
+    if (Find(command.parameters, u" del ") != kNotFound) dels.push_back(command.parameters);
+  }
+  EXPECT_EQ(dels, (std::vector<WString>{DeleteDriverFileCommand(u"NkDev_*.sys"),
+                                        DeleteDriverFileCommand(u"NkCommon.sys")}));
 }
 
 }  // namespace
