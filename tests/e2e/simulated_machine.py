@@ -95,11 +95,6 @@ def through_cmd(call, redirection):
     return b"cmd\t /C " + call.replace(b"\t", b" ", 1) + redirection
 
 
-def device_line(instance_id, description):
-    """One line of devcon's findall listing."""
-    return padded(instance_id) + b": " + description + b"\r\n"
-
-
 def as_text(value):
     """Names as str; bytes are read as the listing's code page has them."""
     return value.decode("latin-1") if isinstance(value, bytes) else value
