@@ -3,7 +3,7 @@
 # SetupAPI creating nodes under ROOT only; the scenarios also need USB, HID and SWD\MMDEVAPI.
 # What nkdevtree prints for a refused node names the step and Windows' error code.
 # Exit code 1 only when a node is left behind, which would spoil the scenarios; 0 otherwise.
-param([string]$DevTree = $env:NK_DEVTREE, [string]$Folder = $env:RUNNER_TEMP)
+param([string]$DevTree = (Join-Path $env:NK_STANDINS 'nkdevtree.exe'), [string]$Folder = $env:RUNNER_TEMP)
 Set-StrictMode -Version Latest
 $ErrorActionPreference = 'Stop'
 

@@ -2,12 +2,10 @@
 Wine: the report byte for byte, every devcon and dism call in order (cmd's
 too where a scenario logs them), and what is left in the registry, the
 drivers directory and the current directory; and the check run before and
-after each, which must preview the run exactly, list what it left and change
-nothing."""
+after each: its summary and exit code, and that it changes nothing."""
 
 import base64
 import dataclasses
-import fnmatch
 import os
 import re
 import shutil
@@ -33,7 +31,6 @@ from simulated_machine import (FINDALL_AUDIO, FINDALL_BRAND, FINDALL_DEVICES,  #
 LAUNCH_FAILURE = b"\t \t Failed to launch process Error Code %d: %s\r\n\n" % (
     sm.Host.LAUNCH_FAILURE[0], sm.Host.LAUNCH_FAILURE[1].encode())
 
-NO_DEVICES = b"No matching devices found.\r\n"
 # How every report ends that meets no driver file or installer key.
 LAST_PHASES = (b"Removing driver files...\n"
                b"Removing driver installer registry...\n"
@@ -49,28 +46,36 @@ def report(text):
     return text.replace(b"\n", b"\r\n")
 
 
-def entry(instance_id):
-    """A sample device's entry in a findall listing. A name holding a character
-    above U+00FF ends there, line end and all: the next entry runs on."""
-    name = sample.NAMES[instance_id]
-    if name is None:
-        return instance_id + b"\r\n"
-    if isinstance(name, str):
-        kept = re.sub("[^\x00-\xff].*", "", name)
-        if kept != name:
-            return padded(instance_id) + b": " + kept.encode("latin-1")
-        name = name.encode("latin-1")
-    return sm.device_line(instance_id, name)
+def listed(*instance_ids, names=sample.NAMES):
+    """A findall listing of devices by their `names`, as the devcon stand-in
+    prints it. A line feed in a name goes out as a line end; a character above
+    U+00FF ends the entry there, line end and all: the next entry runs on."""
+    text = ""
+    for i in instance_ids:
+        name = names[i]
+        entry = sm.as_text(i) if name is None else sm.as_text(padded(i) + b": ") + sm.as_text(name)
+        text += re.sub("[^\x00-\xff].*", "", entry + "\n", flags=re.S)
+    text += (f"{len(instance_ids)} matching device(s) found.\n" if instance_ids
+             else "No matching devices found.\n")
+    return text.replace("\n", "\r\n").encode("latin-1")
 
 
-def listed(*instance_ids):
-    """A findall listing of sample devices, as devcon prints it."""
-    lines = b"".join(entry(i) for i in instance_ids)
-    return lines + b"%d matching device(s) found.\r\n" % len(instance_ids)
+NO_DEVICES = listed()
 
 
-class Containing(tuple):
-    """Expected listing content given by lines it must hold."""
+def table(drivers):
+    """The driver table as the dism stand-in prints it: each column as wide as
+    its widest field, the last field not padded."""
+    rows = [(b"Published Name", b"Original File Name", b"Inbox", b"Class Name", b"Provider Name",
+             b"Date", b"Version")] + list(drivers)
+    widths = [max(len(row[i]) for row in rows) for i in range(7)]
+    lines = [b" | ".join([f.ljust(w) for f, w in zip(row[:6], widths)] + [row[6]]) for row in rows]
+    lines.insert(1, b" | ".join(b"-" * w for w in widths))
+    return (b"\r\nDeployment Image Servicing and Management tool\r\n"
+            b"Version: 10.0.19041.3636\r\n\r\nImage Version: 10.0.19045.4046\r\n\r\n"
+            b"Obtaining list of 3rd party drivers from the driver store...\r\n\r\n"
+            b"Driver packages listing:\r\n\r\n" + b"".join(line + b"\r\n" for line in lines)
+            + b"\r\nThe operation completed successfully.\r\n")
 
 
 @dataclasses.dataclass
@@ -87,9 +92,6 @@ class Scenario:
     drivers: list = None
     # The check's last line before and after the run.
     check_summaries: tuple = ()
-    # Entries that were text in the name of a device the run removed: the
-    # check afterwards no longer sees them.
-    vanished: tuple = ()
 
 
 def sample_scenario():
@@ -147,10 +149,7 @@ def sample_scenario():
                                           s.ONBOARD_SPEAKERS, s.VIRTUAL_MICROPHONE,
                                           s.CLONE_MICROPHONE, s.ONBOARD_MICROPHONE,
                                           s.HEADSET_MICROPHONE),
-            "driverlist.txt": Containing((
-                b"\r\nDeployment Image Servicing and Management tool\r\n",
-                b"\r\noem12.inf      | nkcommon.inf       | No    | MEDIA             "
-                b"| Nakora Inc.                 | 5/12/2023 | 6.0.1.8\r\n")),
+            "driverlist.txt": table(s.DRIVERS),
         },
         devices=[s.RECEIVER, s.LOCALISED_HEADSET, s.CHARGER, s.ADAPTER, s.DOCK, s.OTHER_RECEIVER,
                  s.ONBOARD_SPEAKERS, s.CLONE_MICROPHONE, s.ONBOARD_MICROPHONE, s.NAMED_LIKE_TWO],
@@ -163,11 +162,11 @@ def everything_goes_scenario():
     """Every deletion succeeds, hidden system driver files too: the check
     afterwards finds nothing."""
     s = sample
+    drivers = [s.driver(b"oem12.inf", b"nkcommon.inf", b"MEDIA", b"Nakora Inc."),
+               s.driver(b"oem15.inf", b"cmusbdac.inf", b"MEDIA", b"C-MEDIA")]
     return Scenario(
         name="every deletion succeeds",
-        machine=Machine(devices=[s.device(s.HEADSET)],
-                        drivers=[s.driver(b"oem12.inf", b"nkcommon.inf", b"MEDIA", b"Nakora Inc."),
-                                 s.driver(b"oem15.inf", b"cmusbdac.inf", b"MEDIA", b"C-MEDIA")],
+        machine=Machine(devices=[s.device(s.HEADSET)], drivers=drivers,
                         registry32={"": s.INSTALL_DIR, "NkDrvSetup": {}, "Nakora Hub": {}},
                         driver_files=["NkCommon.sys", "NkDev_Hidden.sys"],
                         hidden_system_files=["NkCommon.sys", "NkDev_Hidden.sys"]),
@@ -184,7 +183,7 @@ def everything_goes_scenario():
         registry32={"": s.INSTALL_DIR, "Nakora Hub": {}},
         listings={"devicelist.txt": listed(s.HEADSET) + NO_DEVICES,
                   "audiodevicelist.txt": NO_DEVICES,
-                  "driverlist.txt": Containing((b" nkcommon.inf ", b" cmusbdac.inf "))},
+                  "driverlist.txt": table(drivers)},
         devices=[],
         drivers=[b"oem15.inf"],
         check_summaries=("1 package, 2 driver files, 1 registry key left", "none left"),
@@ -207,8 +206,10 @@ def cmd_elsewhere_scenario():
             driver_files=["NkCommon.sys"],
             cmd_elsewhere=True,
             cwd_files={
-                "devicelist.txt": sm.device_line(s.OTHER_RECEIVER, b"Nakora Receiver"),
-                "audiodevicelist.txt": sm.device_line(s.ONBOARD_SPEAKERS, b"Nakora Speakers"),
+                "devicelist.txt": listed(s.OTHER_RECEIVER,
+                                         names={s.OTHER_RECEIVER: b"Nakora Receiver"}),
+                "audiodevicelist.txt": listed(s.ONBOARD_SPEAKERS,
+                                              names={s.ONBOARD_SPEAKERS: b"Nakora Speakers"}),
                 "driverlist.txt": b"oem15.inf | nakoramixer.inf | No | MEDIA | Nakora Inc. |\r\n",
                 "check-driverlist.txt": b"oem15.inf | nkcommon.inf | No | MEDIA | Nakora Inc. |\r\n",
             }),
@@ -257,7 +258,7 @@ def tools_missing_scenarios():
             calls=[GET_DRIVERS],
             registry32={"": s.INSTALL_DIR},
             listings={"devicelist.txt": b"", "audiodevicelist.txt": b"",
-                      "driverlist.txt": Containing((b" nkcommon.inf ", b" cmusbdac.inf "))},
+                      "driverlist.txt": table([nakora_package, cmedia_package])},
             drivers=[b"oem12.inf", b"oem15.inf"],
             check_summaries=("could not check (device listing, audio device listing failed)",) * 2,
         ),
@@ -301,7 +302,7 @@ def tools_missing_scenarios():
                    remove_call(s.HEADSET_SPEAKERS), GET_DRIVERS, RESCAN],
             listings={"devicelist.txt": listed(s.HEADSET) + listed(s.VIRTUAL_AUDIO),
                       "audiodevicelist.txt": listed(s.HEADSET_SPEAKERS),
-                      "driverlist.txt": Containing((b"Published Name",))},
+                      "driverlist.txt": table([])},
             devices=[s.HEADSET, s.VIRTUAL_AUDIO],
             check_summaries=("could not check (device listing failed)",) * 2,
         ),
@@ -407,7 +408,7 @@ def odd_listing_scenarios():
                    GET_DRIVERS, RESCAN],
             listings={"devicelist.txt": ODD_DEVICES + NO_DEVICES,
                       "audiodevicelist.txt": ODD_AUDIO,
-                      "driverlist.txt": Containing((b"Published Name",))},
+                      "driverlist.txt": table([])},
             devices=[],
             # The devices it would remove never decide the verdict.
             check_summaries=("none left",) * 2,
@@ -453,11 +454,7 @@ def chosen_names_scenario():
     names = {pad: b"Nakora\x1aPad\rCR\x1b[2JEsc" + kept_lines, other_headset: b"USB Headset",
              two_lines: b"Nakora x\n" + other_headset + b": y", serial: b"Nakora Serial Dock",
              two_endpoints: b"Headphones (x\n" + s.ONBOARD_SPEAKERS + b": Nakora)" + kept_lines}
-
-    def lines(*instance_ids):
-        """The devices' entries: a line feed in a name goes out as a line end."""
-        return b"".join(sm.device_line(i, (names.get(i) or s.NAMES[i]).replace(b"\n", b"\r\n"))
-                        for i in instance_ids)
+    listed_names = {**s.NAMES, **names, nameless_serial: None}
 
     def device(instance_id):
         if instance_id not in names:
@@ -504,91 +501,15 @@ def chosen_names_scenario():
            b"cmd\t /C del /F /A %WINDIR%\\system32\\drivers\\NkDev_*.sys ", RESCAN],
         driver_files=["NkCommon.sys\\", "NkCommon.sys\\NkDev_Audio.sys"],
         listings={
-            "devicelist.txt": lines(s.RECEIVER, pad, two_lines, serial) + nameless_serial + b"\r\n"
-            + b"5 matching device(s) found.\r\n"
-            + listed(s.VIRTUAL_AUDIO),
-            "audiodevicelist.txt": lines(two_endpoints, s.HEADSET_SPEAKERS, s.ONBOARD_SPEAKERS)
-            + b"3 matching device(s) found.\r\n",
-            "driverlist.txt": Containing((b"Published Name",)),
+            "devicelist.txt": listed(s.RECEIVER, pad, two_lines, serial, nameless_serial,
+                                     names=listed_names) + listed(s.VIRTUAL_AUDIO),
+            "audiodevicelist.txt": listed(two_endpoints, s.HEADSET_SPEAKERS, s.ONBOARD_SPEAKERS,
+                                          names=listed_names),
+            "driverlist.txt": table([]),
         },
         devices=[other_headset, s.RECEIVER, two_endpoints, s.ONBOARD_SPEAKERS],
-        # The other headset's line went with the device whose name held it.
-        vanished=(b" y",),
         check_summaries=("1 driver file left", "none left"),
     )
-
-
-CHECK_HEADINGS = (b"Listing devices...", b"Listing audio devices...",
-                  b"Listing installed drivers...", b"Looking for driver files...",
-                  b"Looking for driver installer registry...")
-CHECK_ITEMS = (b"Listing made : ", b"!!! Listing FAILED : ", b"To remove : ", b"Kept : ",
-               b"!!! Cannot remove : ", b"Nakora INF: ", b"Driver file : ", b"Folder left alone : ",
-               b"!!! Looking FAILED : ", b"Registry key : ")
-CLEANUP_HEADINGS = (b"Removing devices...", b"Removing audio devices...",
-                    b"Scanning installed drivers...", b"Cleanning up driver packages...",
-                    b"Removing driver files...", b"Removing driver installer registry...",
-                    b"Rescanning...", b"Done.")
-INSTALLER_KEY = re.compile(rb"Drv|Driver")
-
-
-def read_check(stdout):
-    """The check's report: {heading: [(item kind, text)]} and its summary.
-    Fails on a line of no known form."""
-    lines = stdout.split(b"\r\n")
-    assert lines[-1] == b"", "the report ends in CR LF"
-    _, *body, summary = lines[:-1]
-    sections = {}
-    for line in body:
-        if line in CHECK_HEADINGS:
-            items = sections.setdefault(line, [])
-            continue
-        kind = next(k for k in CHECK_ITEMS if line.startswith(b"\t " + k))
-        items.append((kind, line[2 + len(kind):]))
-    assert tuple(sections) == CHECK_HEADINGS, list(sections)
-    return sections, summary.decode("latin-1")
-
-
-def read_cleanup(stdout):
-    """The tool's report: {heading: [lines after it, tab and blank cut off]}."""
-    sections, items = {}, []
-    for line in stdout.split(b"\r\n")[1:]:
-        if line in CLEANUP_HEADINGS:
-            items = sections.setdefault(line, [])
-        elif line.startswith(b"\t "):
-            items.append(line[2:])
-    return sections
-
-
-def device_items(items):
-    """(description, refused) for each device the check would hand over or refuse."""
-    return [(text, kind == b"!!! Cannot remove : ") for kind, text in items
-            if kind in (b"To remove : ", b"!!! Cannot remove : ")]
-
-
-def removals(lines):
-    """(description, failed) for each device line of the tool's report."""
-    found = []
-    for line in lines:
-        for prefix, failed in ((b"Removed : ", False), (b"!!! Remove FAILED : ", True)):
-            if line.startswith(prefix):
-                found.append((line[len(prefix):], failed))
-    return found
-
-
-def texts(items, kind):
-    return [text for k, text in items if k == kind]
-
-
-def keys(registry32):
-    """The parent key's subkeys, as the check names them."""
-    return sorted(b"Software\\Nakora\\" + name.encode("latin-1")
-                  for name in {path.split("\\")[0] for path in registry32 if path})
-
-
-def deletable(files):
-    """The files the tool's del commands match."""
-    return sorted(f.encode("latin-1") for f in files if "\\" not in f and any(
-        fnmatch.fnmatch(f.lower(), p.lower()) for p in sm.DELETABLE_DRIVER_FILES))
 
 
 def check_calls(machine):
@@ -614,9 +535,9 @@ def verdict(summary):
     return 0 if summary.endswith("none left") else 1
 
 
-def assert_checks(test, machine, outcome, summaries, vanished=()):
-    """The check before the run previews it exactly; the check after it lists
-    what is left, less the entries `vanished`; neither changes anything."""
+def assert_checks(test, machine, outcome, summaries):
+    """The check before the run and after it: its summary last, with the exit
+    code that goes with it; it only lists, and changes nothing."""
     check_banner = sm.banner(test.harness.check_exe, b"Check")
     for check, state, summary in ((outcome.before, outcome.laid_out, summaries[0]),
                                   (outcome.after, outcome, summaries[1])):
@@ -625,73 +546,11 @@ def assert_checks(test, machine, outcome, summaries, vanished=()):
         test.assertEqual(check.calls, check_calls(machine))
         for field in ("registry32", "registry64", "driver_files", "devices", "drivers"):
             test.assertEqual(getattr(check, field), getattr(state, field), field)
-        _, printed = read_check(check.stdout)
-        test.assertEqual(printed, "Nakora driver stack: " + summary)
+        test.assertEqual(check.stdout.split(b"\r\n")[-2:],
+                         [b"Nakora driver stack: " + summary.encode("latin-1"), b""])
         test.assertEqual(check.exit_code, verdict(summary))
     # The tool's own listings, the record of its run, stay as it left them.
     test.assertEqual(outcome.after.listings, outcome.listings)
-
-    before, _ = read_check(outcome.before.stdout)
-    after, _ = read_check(outcome.after.stdout)
-    cleanup = read_cleanup(outcome.stdout)
-    made = {heading: (b"Listing made : ", name) in before[heading] for heading, name in (
-        (b"Listing devices...", b"check-devicelist.txt"),
-        (b"Listing audio devices...", b"check-audiodevicelist.txt"),
-        (b"Listing installed drivers...", b"check-driverlist.txt"))}
-    # The removals handed to devcon, phase by phase.
-    audio_phase = (outcome.calls.index(FINDALL_AUDIO) if FINDALL_AUDIO in outcome.calls
-                   else len(outcome.calls))
-    handed_over = [sum(call.startswith(b"devcon\t -f remove @") for call in calls)
-                   for calls in (outcome.calls[:audio_phase], outcome.calls[audio_phase:])]
-    for (heading, removing, verbatim), removes in zip((
-            (b"Listing devices...", b"Removing devices...", "findall VID_E7A9"),
-            (b"Listing audio devices...", b"Removing audio devices...", "findall MMDEVAPI")),
-            handed_over):
-        if not made[heading]:
-            continue
-        previewed, done = device_items(before[heading]), removals(cleanup[removing])
-        test.assertEqual([d for d, _ in previewed], [d for d, _ in done], heading)
-        # What it cannot remove, the tool fails without devcon.
-        for (description, refused), (_, failed) in zip(previewed, done):
-            if refused:
-                test.assertTrue(failed, description)
-        test.assertEqual(removes, sum(not refused for _, refused in previewed), heading)
-        # A verbatim listing does not change with the machine.
-        left = done if verbatim in machine.listings else [
-            (d, f) for d, f in done if f and d not in vanished]
-        test.assertEqual([d for d, _ in device_items(after[heading])], [d for d, _ in left],
-                         heading)
-    heading = b"Listing installed drivers..."
-    if made[heading]:
-        done = [line[len(b"Nakora INF: "):].rpartition(b" - ")
-                for line in cleanup.get(b"Cleanning up driver packages...", [])
-                if line.startswith(b"Nakora INF: ")]
-        previewed = texts(before[heading], b"Nakora INF: ")
-        test.assertEqual(previewed, [package for package, _, _ in done])
-        test.assertEqual({result for _, _, result in done} - {b"Removed", b"Remove FAILED!!!"},
-                         set())
-        left = previewed if "dism table" in machine.listings else [
-            package for package, _, result in done if result != b"Removed"]
-        test.assertEqual(texts(after[heading], b"Nakora INF: "), left)
-
-    heading = b"Looking for driver files..."
-    if not texts(before[heading], b"!!! Looking FAILED : "):
-        gone = set(outcome.laid_out.driver_files) - set(outcome.driver_files)
-        left = deletable(outcome.driver_files)
-        test.assertEqual(sorted(texts(before[heading], b"Driver file : ")),
-                         sorted({f.encode("latin-1") for f in gone} | set(left)))
-        test.assertEqual(sorted(texts(after[heading], b"Driver file : ")), left)
-
-    heading = b"Looking for driver installer registry..."
-    if not texts(before[heading], b"!!! Looking FAILED : "):
-        failed = [line[len(b"Error deleting registry : "):]
-                  for line in cleanup[b"Removing driver installer registry..."]]
-        deleted = set(keys(outcome.laid_out.registry32)) - set(keys(outcome.registry32))
-        test.assertEqual(sorted(texts(before[heading], b"Registry key : ")),
-                         sorted(deleted | set(failed)))
-        test.assertEqual(sorted(texts(after[heading], b"Registry key : ")),
-                         [k for k in keys(outcome.registry32)
-                          if INSTALLER_KEY.search(k.rpartition(b"\\")[2])])
 
 
 SCENARIOS = ([sample_scenario(), everything_goes_scenario(), cmd_elsewhere_scenario()]
@@ -907,18 +766,12 @@ class ScenarioTest(unittest.TestCase):
                 self.assertEqual(outcome.registry64, scenario.registry64)
                 self.assertEqual(outcome.driver_files, scenario.driver_files)
                 for name in sm.LISTING_FILES:
-                    expected = scenario.listings[name]
-                    if isinstance(expected, Containing):
-                        for piece in expected:
-                            self.assertIn(piece, outcome.listings[name], name)
-                    else:
-                        self.assertEqual(outcome.listings[name], expected, name)
+                    self.assertEqual(outcome.listings[name], scenario.listings[name], name)
                 if scenario.devices is not None:
                     self.assertEqual(outcome.devices, scenario.devices)
                 if scenario.drivers is not None:
                     self.assertEqual(outcome.drivers, scenario.drivers)
-                assert_checks(self, scenario.machine, outcome, scenario.check_summaries,
-                              scenario.vanished)
+                assert_checks(self, scenario.machine, outcome, scenario.check_summaries)
 
     # Named to run after test_scenarios: a killed run is the last thing done.
     def test_stopped_during_a_hang_the_report_file_keeps_its_lines(self):

@@ -72,6 +72,11 @@ def run(command, timeout=None, **options):
     return subprocess.CompletedProcess(command, process.returncode, stdout, stderr)
 
 
+def standin(name):
+    """A stand-in or the device tree tool, from the one folder they are built in."""
+    return os.path.join(os.path.abspath(os.environ["NK_STANDINS"]), name)
+
+
 def padded(instance_id):
     """An instance ID as devcon's findall lists it, padded to 60 columns."""
     return instance_id.ljust(60)
@@ -88,11 +93,6 @@ def dp_delete_call(published):
 def through_cmd(call, redirection):
     """cmd's start for a listing command, as the logged cmd has it."""
     return b"cmd\t /C " + call.replace(b"\t", b" ", 1) + redirection
-
-
-def device_line(instance_id, description):
-    """One line of devcon's findall listing."""
-    return padded(instance_id) + b": " + description + b"\r\n"
 
 
 def as_text(value):
@@ -341,7 +341,7 @@ class WineHost:
     def work_elsewhere(cwd):
         """The directory to run in for cmd to work in %SystemRoot%: Wine's
         cmd has no network-directory rule, so a stand-in takes its place."""
-        shutil.copyfile(os.environ["NK_CMD_ELSEWHERE"], os.path.join(cwd, "cmd.exe"))
+        shutil.copyfile(standin("cmd_elsewhere.exe"), os.path.join(cwd, "cmd.exe"))
         return cwd
 
 
@@ -422,15 +422,12 @@ class Harness:
     """Runs the tool on simulated machines laid out on this host, one at a
     time."""
 
-    def __init__(self, exe=None, devcon=None, dism=None, devtree=None, check_exe=None):
+    def __init__(self, exe=None, check_exe=None):
         self.exe = os.path.abspath(exe or os.environ["NK_EXE"])
         self.check_exe = os.path.abspath(check_exe or os.environ["NK_CHECK_EXE"])
-        self.standins = {"devcon.exe": os.path.abspath(devcon or os.environ["NK_DEVCON"]),
-                         "dism.exe": os.path.abspath(dism or os.environ["NK_DISM"])}
-        self.devtree = os.path.abspath(devtree or os.environ["NK_DEVTREE"])
-        # Built beside the devcon stand-in.
-        self.cmd_logged = os.path.join(os.path.dirname(self.standins["devcon.exe"]),
-                                       "cmd_logged.exe")
+        self.standins = {name: standin(name) for name in ("devcon.exe", "dism.exe")}
+        self.devtree = standin("nkdevtree.exe")
+        self.cmd_logged = standin("cmd_logged.exe")
         self.host = Host()
         self.scratch = tempfile.TemporaryDirectory(prefix="nk-e2e-")
         self.runs = 0
