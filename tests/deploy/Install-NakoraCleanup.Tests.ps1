@@ -1,25 +1,10 @@
-BeforeDiscovery { $OnUnix = [System.Environment]::OSVersion.Platform -eq [System.PlatformID]::Unix }
+BeforeDiscovery { . (Join-Path $PSScriptRoot 'StandIns.ps1') }
 
 Describe 'Install-NakoraCleanup.ps1' {
     BeforeAll {
         . (Join-Path $PSScriptRoot 'StandIns.ps1')
-        $RealWindowsSteps = $false
-        # Mock needs the Windows-only steps to exist here; the script's own definitions lose to the mocks.
-        function Get-FolderAccessProblem([string]$Path) {}
-        function Stop-ToolTree([int]$Id) {}
-        function New-AdminFolder([string]$Path) {}
-        function Get-AdminFolderSecurity {}
-        function Write-Failure([string]$Line) {}
-        function Grant-Takeover([string]$Path) {}
-        function Get-OwnerSid([string]$Path) {}
-        function Get-SignerSubject([string]$Path) {}
-        function Get-LastBootTime {}
-        function Test-Wow64 {}
-        function Start-Native64([string[]]$Arguments) {}
-        function Get-ParentAccessProblem([string]$Path) {}
-        function Get-WriterSid([string]$Path) {}
-        function New-LockFile([string]$Path) {}
-        function Write-KitEvent([string]$Text, [int]$Id, [string]$Type) {}
+        # The Windows steps the kit runs itself.
+        $Real = @()
 
         function Invoke-Install([string[]]$Check, [string[]]$Cleanup = @('0 0 Done.'), [hashtable]$With = @{}) {
             Set-Plan 'CheckNakoraDrivers' $Check
@@ -36,24 +21,8 @@ Describe 'Install-NakoraCleanup.ps1' {
         $kit = Join-Path $dir 'kit'
         $folder = Join-Path $dir 'NakoraCleanup'
         New-Kit $kit
-        if (-not $RealWindowsSteps) {
-            Mock Get-FolderAccessProblem { $null }
-            Mock New-AdminFolder { $null = New-Item -ItemType Directory -Path $Path }
-            Mock Grant-Takeover {}
-            Mock Get-OwnerSid { 'S-1-5-32-544' }
-            Mock Get-SignerSubject { 'CN=Microsoft Corporation, O=Microsoft Corporation, L=Redmond, S=Washington, C=US' }
-            Mock Get-WriterSid { $null }
-            Mock New-LockFile { $null = New-Item -ItemType File -Path $Path }
-        }
-        # Test folders lie under folders of the account that runs the tests.
-        Mock Get-ParentAccessProblem { $null }
-        Mock Write-KitEvent {}
+        Set-WindowsSteps -Except $Real
         $env:ProgramData = Join-Path $dir 'ProgramData'
-        Mock Get-LastBootTime { [DateTime]::UtcNow.AddHours(-1) }
-        # Windows kills the tree with taskkill; here the stand-in alone will do.
-        if ($OnUnix) { Mock Stop-ToolTree { Stop-Process -Id $Id -Force } }
-        # Each run must set it for the tools, whatever an earlier one left in this process.
-        Remove-Item Env:NoDefaultCurrentDirectoryInExePath -ErrorAction SilentlyContinue
     }
 
     Context 'maps the check to its exit code' {
@@ -247,8 +216,7 @@ Describe 'Install-NakoraCleanup.ps1' {
     }
 
     Context 'with its own Windows steps' {
-        BeforeAll { $RealWindowsSteps = $true }
-        AfterAll { $RealWindowsSteps = $false }
+        BeforeAll { $Real = $RightsSteps }
 
         It 'moves aside a folder that Users could write to and makes it afresh, which its own verification accepts' -Skip:$OnUnix {
             $null = New-Item -ItemType Directory -Path $folder
@@ -268,12 +236,13 @@ Describe 'Install-NakoraCleanup.ps1' {
                 Should -BeLike 'Nakora clean-up failed: Exception calling "Create" with "2" argument(s)*'
         }
 
+    }
+
+    Context 'with its own takeover' {
+        BeforeAll { $Real = 'Grant-Takeover' }
+
         It 'icacls, taking over a folder a user made, complains on standard error and exits <_>: only its exit code counts' -ForEach 0, 5 {
-            Mock Get-FolderAccessProblem { $null }
             Mock Get-OwnerSid { if ((Split-Path $Path -Leaf) -eq 'NakoraCleanup') { 'S-1-5-21-1' } else { 'S-1-5-32-544' } }
-            Mock Get-WriterSid { $null }
-            Mock New-AdminFolder { $null = New-Item -ItemType Directory -Path $Path }
-            Mock New-LockFile { $null = New-Item -ItemType File -Path $Path }
             $null = New-Item -ItemType Directory -Path (Join-Path $dir 'bin'), $folder
             foreach ($name in 'icacls', 'takeown') { New-StandIn (Join-Path $dir "bin/$name.exe") }
             foreach ($name in 'icacls.quiet', 'icacls.stderr', 'takeown.quiet') { Set-Content (Join-Path $env:NK_PLAN_DIR $name) '' }

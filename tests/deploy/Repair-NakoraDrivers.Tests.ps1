@@ -1,29 +1,13 @@
 Describe 'Repair-NakoraDrivers.ps1' {
-    BeforeAll {
-        . (Join-Path $PSScriptRoot 'StandIns.ps1')
-        function Get-FolderAccessProblem([string]$Path) {}
-        function Get-OwnerSid([string]$Path) {}
-        function Stop-ToolTree([int]$Id) {}
-        function Write-Failure([string]$Line) {}
-        function Get-ParentAccessProblem([string]$Path) {}
-        function Get-WriterSid([string]$Path) {}
-        function New-LockFile([string]$Path) {}
-        function Write-KitEvent([string]$Text, [int]$Id, [string]$Type) {}
-    }
+    BeforeAll { . (Join-Path $PSScriptRoot 'StandIns.ps1') }
 
     BeforeEach {
         $dir = New-TestRun
         $folder = Join-Path $dir 'NakoraCleanup'
         New-Kit $folder
         Copy-Item (Join-Path $folder 'Repair-NakoraDrivers.ps1') $dir
-        Mock Get-FolderAccessProblem { $null }
-        Mock Get-OwnerSid { 'S-1-5-32-544' }
+        Set-WindowsSteps
         Mock Write-Failure {}
-        Mock Get-ParentAccessProblem { $null }
-        Mock Get-WriterSid { $null }
-        Mock New-LockFile { $null = New-Item -ItemType File -Path $Path }
-        Mock Write-KitEvent {}
-        if ($OnUnix) { Mock Stop-ToolTree { Stop-Process -Id $Id -Force } }
     }
 
     # Intune keeps a remediation's errors, not its output: a failed run says so on standard error.

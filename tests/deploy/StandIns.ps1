@@ -12,6 +12,61 @@
 $script:StandInExe = $null
 $script:OnUnix = [System.Environment]::OSVersion.Platform -eq [System.PlatformID]::Unix
 
+# The kit's Windows-only steps, which the tests replace. Mock needs each to exist here, with its
+# parameters; the scripts' own definitions lose to the mocks.
+function Get-FolderAccessProblem([string]$Path) {}
+function Get-OwnerSid([string]$Path) {}
+function Get-WriterSid([string]$Path) {}
+function New-LockFile([string]$Path) {}
+function New-AdminFolder([string]$Path) {}
+function Grant-Takeover([string]$Path) {}
+function Get-SignerSubject([string]$Path) {}
+function Get-ParentAccessProblem([string]$Path) {}
+function Write-KitEvent([string]$Text, [int]$Id, [string]$Type) {}
+function Get-LastBootTime {}
+function Stop-ToolTree([int]$Id) {}
+function Get-AdminFolderSecurity {}
+function Write-Failure([string]$Line) {}
+function Test-Wow64 {}
+function Start-Native64([string[]]$Arguments) {}
+
+# What they become: the test's folders admin-only and the kit's alone, devcon.exe signed. The
+# steps on rights and signatures, a test on Windows may leave to the kit.
+$script:RightsSteps = 'Get-FolderAccessProblem', 'Get-OwnerSid', 'Get-WriterSid', 'New-LockFile', 'New-AdminFolder',
+    'Grant-Takeover', 'Get-SignerSubject'
+$script:WindowsSteps = [ordered]@{
+    'Get-FolderAccessProblem' = { $null }
+    'Get-OwnerSid' = { 'S-1-5-32-544' }
+    'Get-WriterSid' = { $null }
+    'New-LockFile' = { $null = New-Item -ItemType File -Path $Path }
+    'New-AdminFolder' = { $null = New-Item -ItemType Directory -Path $Path }
+    'Grant-Takeover' = {}
+    'Get-SignerSubject' = { 'CN=Microsoft Corporation, O=Microsoft Corporation, L=Redmond, S=Washington, C=US' }
+    # Test folders lie under folders of the account that runs the tests.
+    'Get-ParentAccessProblem' = { $null }
+    'Write-KitEvent' = {}
+    'Get-LastBootTime' = { [DateTime]::UtcNow.AddHours(-1) }
+}
+
+function Set-WindowsSteps([string[]]$Except = @()) {
+    # For one test, from BeforeEach: each step but those in -Except replaced.
+    foreach ($name in $script:WindowsSteps.Keys) {
+        if ($name -notin $Except) { Mock $name $script:WindowsSteps[$name] }
+    }
+    # Windows kills the tree with taskkill; here the stand-in alone will do.
+    if ($script:OnUnix) { Mock Stop-ToolTree { Stop-Process -Id $Id -Force } }
+    # Each run must set it for the tools, whatever an earlier one left in this process.
+    Remove-Item Env:NoDefaultCurrentDirectoryInExePath -ErrorAction SilentlyContinue
+}
+
+function Get-WindowsStepsPrelude {
+    # The same steps replaced in a PowerShell of its own: by aliases, which win over the script's
+    # functions as Mock's do. No double quotes: the command line carries it.
+    -join @(foreach ($name in $script:WindowsSteps.Keys) {
+        "function Stub-$name([string]`$Path) {$($script:WindowsSteps[$name])}; Set-Alias $name Stub-$name; "
+    })
+}
+
 $script:StandInShell = @'
 #!/bin/sh
 name=$(basename "$0" .exe)

@@ -1,14 +1,6 @@
 Describe 'Test-NakoraDrivers.ps1' {
     BeforeAll {
         . (Join-Path $PSScriptRoot 'StandIns.ps1')
-        function Get-LastBootTime {}
-        function Get-FolderAccessProblem([string]$Path) {}
-        function Get-OwnerSid([string]$Path) {}
-        function Stop-ToolTree([int]$Id) {}
-        function Get-ParentAccessProblem([string]$Path) {}
-        function Get-WriterSid([string]$Path) {}
-        function New-LockFile([string]$Path) {}
-        function Write-KitEvent([string]$Text, [int]$Id, [string]$Type) {}
         $Summary = @{
             0 = 'Nakora driver stack: none left'
             1 = 'Nakora driver stack: 2 packages left'
@@ -27,16 +19,7 @@ Describe 'Test-NakoraDrivers.ps1' {
         $dir = New-TestRun
         $folder = Join-Path $dir 'NakoraCleanup'
         New-Kit $folder
-        Mock Get-LastBootTime { [DateTime]::UtcNow.AddHours(-1) }
-        Mock Get-FolderAccessProblem { $null }
-        Mock Get-OwnerSid { 'S-1-5-32-544' }
-        Mock Get-ParentAccessProblem { $null }
-        Mock Get-WriterSid { $null }
-        Mock New-LockFile { $null = New-Item -ItemType File -Path $Path }
-        Mock Write-KitEvent {}
-        # Windows kills the tree with taskkill; here the stand-in alone will do.
-        if ([System.Environment]::OSVersion.Platform -eq [System.PlatformID]::Unix) { Mock Stop-ToolTree { Stop-Process -Id $Id -Force } }
-        Remove-Item Env:NoDefaultCurrentDirectoryInExePath -ErrorAction SilentlyContinue
+        Set-WindowsSteps
     }
 
     # For each system, by the check's code 0, 1, 2 and 99: the exit code and the lines written.
@@ -154,10 +137,7 @@ Describe 'Test-NakoraDrivers.ps1' {
         if ($PSVersionTable.PSEdition -eq 'Desktop') { $shell = Join-Path $PSHOME 'powershell.exe' }
         $start = {
             param([double]$Minutes)
-            $prelude = "function Stub-Null {}; function Stub-Admins { 'S-1-5-32-544' }; " +
-                "function Stub-Touch([string]`$Path) { [IO.File]::WriteAllText(`$Path, '') }; " +
-                "Set-Alias Get-FolderAccessProblem Stub-Null; Set-Alias Get-OwnerSid Stub-Admins; Set-Alias Get-ParentAccessProblem Stub-Null; " +
-                "Set-Alias Get-WriterSid Stub-Null; Set-Alias Write-KitEvent Stub-Null; Set-Alias New-LockFile Stub-Touch; " +
+            $prelude = (Get-WindowsStepsPrelude) +
                 "& '$(Join-Path $folder 'Test-NakoraDrivers.ps1')' -Folder '$folder' -For ConfigMgrSetting -TimeoutMinutes $Minutes; exit `$LASTEXITCODE"
             Start-Process -FilePath $shell -ArgumentList '-NoProfile', '-NonInteractive', '-Command', $prelude -PassThru `
                 -RedirectStandardOutput (Join-Path $dir "out-$Minutes.txt") -RedirectStandardError (Join-Path $dir "err-$Minutes.txt")
@@ -183,7 +163,7 @@ Describe 'Test-NakoraDrivers.ps1' {
     ) {
         # Windows' python3 may be the store's stand-in; Debian has no python.
         $name = 'python3'
-        if ([System.IO.Path]::DirectorySeparatorChar -eq '\') { $name = 'python' }
+        if (-not $OnUnix) { $name = 'python' }
         $python = (Get-Command $name -CommandType Application | Select-Object -First 1).Source
         & $python (Join-Path $PSScriptRoot '../../scripts/release_package.py') detection-copies $dir
         $LASTEXITCODE | Should -Be 0
