@@ -41,8 +41,8 @@ $Ours = @('CleanupNakoraDrivers.exe', 'CheckNakoraDrivers.exe')
 $Kit = $Ours + @('devcon.exe', 'SHA256SUMS', 'Install-NakoraCleanup.ps1', 'Test-NakoraDrivers.ps1',
     'Repair-NakoraDrivers.ps1')
 $DevconRecord = 'devcon.sha256'
-$CheckListings = @('check-devicelist.txt', 'check-audiodevicelist.txt', 'check-driverlist.txt')
 $CleanupListings = @('devicelist.txt', 'audiodevicelist.txt', 'driverlist.txt')
+$CheckListings = @($CleanupListings | ForEach-Object { "check-$_" })
 $RunName = '^\d{8}-\d{6}(-\d{7})?$'
 $TrustedInstaller = 'S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464'
 $LockName = 'run.lock'
