@@ -250,6 +250,17 @@ function Exit-RunLock($Lock) {
     if ($Lock) { $Lock.Dispose() }
 }
 
+function Enter-Kit([string]$Path, [double]$Minutes) {
+    # How a run of a staged kit starts: its place checked before anything in it is trusted, then
+    # its log, then the lock. Gives the lock, or why the run cannot go on and its exit code.
+    $problem = Get-PlaceProblem $Path
+    if ($problem) { return @{ Lock = $null; Problem = $problem; Code = 1 } }
+    Enable-KitLog $Path
+    $lock = Enter-RunLock $Path $Minutes
+    if (-not $lock) { return @{ Lock = $null; Problem = 'another run is in progress'; Code = 1618 } }
+    return @{ Lock = $lock; Problem = $null; Code = 0 }
+}
+
 function Get-RelaunchArgument($Bound) {
     # Windows PowerShell 5.1 passes a native program no empty argument at all, and puts a value
     # with a blank in quotes as it is, where a trailing backslash would escape the closing quote.
@@ -355,11 +366,9 @@ $env:NoDefaultCurrentDirectoryInExePath = '1'
 $lock = $null
 try {
     $Folder = Get-FullFolder $Folder
-    $problem = Get-PlaceProblem $Folder
-    if ($problem) { Complete-Repair 1 "Nakora clean-up not run: $problem" }
-    Enable-KitLog $Folder
-    $lock = Enter-RunLock $Folder $TimeoutMinutes
-    if (-not $lock) { Complete-Repair 1618 'Nakora clean-up not run: another run is in progress' }
+    $entry = Enter-Kit $Folder $TimeoutMinutes
+    $lock = $entry.Lock
+    if ($entry.Problem) { Complete-Repair $entry.Code "Nakora clean-up not run: $($entry.Problem)" }
     $install = Join-Path $Folder 'Install-NakoraCleanup.ps1'
     if (-not (Test-Path -LiteralPath $install -PathType Leaf)) {
         Complete-Repair 1 "Nakora clean-up not run: $install is missing (stage the kit first)"

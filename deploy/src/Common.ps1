@@ -216,6 +216,17 @@ function Exit-RunLock($Lock) {
     if ($Lock) { $Lock.Dispose() }
 }
 
+function Enter-Kit([string]$Path, [double]$Minutes) {
+    # How a run of a staged kit starts: its place checked before anything in it is trusted, then
+    # its log, then the lock. Gives the lock, or why the run cannot go on and its exit code.
+    $problem = Get-PlaceProblem $Path
+    if ($problem) { return @{ Lock = $null; Problem = $problem; Code = 1 } }
+    Enable-KitLog $Path
+    $lock = Enter-RunLock $Path $Minutes
+    if (-not $lock) { return @{ Lock = $null; Problem = 'another run is in progress'; Code = 1618 } }
+    return @{ Lock = $lock; Problem = $null; Code = 0 }
+}
+
 function Get-RelaunchArgument($Bound) {
     # Windows PowerShell 5.1 passes a native program no empty argument at all, and puts a value
     # with a blank in quotes as it is, where a trailing backslash would escape the closing quote.

@@ -50,11 +50,9 @@ $env:NoDefaultCurrentDirectoryInExePath = '1'
 $lock = $null
 try {
     $Folder = Get-FullFolder $Folder
-    $problem = Get-PlaceProblem $Folder
-    if ($problem) { Complete-Repair 1 "Nakora clean-up not run: $problem" }
-    Enable-KitLog $Folder
-    $lock = Enter-RunLock $Folder $TimeoutMinutes
-    if (-not $lock) { Complete-Repair 1618 'Nakora clean-up not run: another run is in progress' }
+    $entry = Enter-Kit $Folder $TimeoutMinutes
+    $lock = $entry.Lock
+    if ($entry.Problem) { Complete-Repair $entry.Code "Nakora clean-up not run: $($entry.Problem)" }
     $install = Join-Path $Folder 'Install-NakoraCleanup.ps1'
     if (-not (Test-Path -LiteralPath $install -PathType Leaf)) {
         Complete-Repair 1 "Nakora clean-up not run: $install is missing (stage the kit first)"

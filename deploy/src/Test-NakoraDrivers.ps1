@@ -92,17 +92,12 @@ $env:NoDefaultCurrentDirectoryInExePath = '1'
 $lock = $null
 try {
     $Folder = Get-FullFolder $Folder
-    $problem = Get-PlaceProblem $Folder
-    if ($problem) {
-        $verdict = @{ Code = $null; Line = "Nakora driver stack: could not check ($problem)" }
+    $entry = Enter-Kit $Folder $TimeoutMinutes
+    $lock = $entry.Lock
+    if ($entry.Problem) {
+        $verdict = @{ Code = $null; Line = "Nakora driver stack: could not check ($($entry.Problem))" }
     } else {
-        Enable-KitLog $Folder
-        $lock = Enter-RunLock $Folder $TimeoutMinutes
-        if (-not $lock) {
-            $verdict = @{ Code = $null; Line = 'Nakora driver stack: could not check (another run is in progress)' }
-        } else {
-            $verdict = Get-Verdict
-        }
+        $verdict = Get-Verdict
     }
 } catch {
     $verdict = @{ Code = $null; Line = "Nakora driver stack: could not check ($($_.Exception.Message))" }
