@@ -41,6 +41,19 @@ function Get-FolderAccessProblem([string]$Path) {
     return $null
 }
 
+function Get-OwnerText([string]$Path) {
+    # The owner's SID, or what to call it when its rights cannot be read.
+    try { return Get-OwnerSid $Path } catch { return 'someone who denies reading its rights' }
+}
+
+function Exit-If32Bit($Bound) {
+    # Intune starts an install command as a 32-bit process: the run is made again by 64-bit
+    # Windows PowerShell, which sees the real System32 and Program Files, and ends with its code.
+    if (-not (Test-Wow64)) { return }
+    Start-Native64 @(Get-RelaunchArgument $Bound)
+    exit $LASTEXITCODE
+}
+
 function Get-FullFolder([string]$Path) {
     # Whole, so that the folders above it can be checked; resolved as PowerShell does, which a
     # caller's Set-Location moves and .NET's current directory does not.
@@ -89,24 +102,23 @@ function Find-ItemProblem([string]$Path, [string]$Level = 'Folder') {
     # kit's names stand where they count.
     foreach ($item in @(Get-ChildItem -LiteralPath $Path -Force)) {
         $why = $null
-        $ours = $true
-        if ($Level -eq 'Folder' -and $item.PSIsContainer) { $ours = $item.Name -eq 'Logs' }
+        $known = $true
+        if ($Level -eq 'Folder' -and $item.PSIsContainer) { $known = $item.Name -eq 'Logs' }
         if ($Level -eq 'Folder' -and -not $item.PSIsContainer) {
-            $ours = ($Kit + $DevconRecord + $LockName + $CheckListings + $CleanupListings) -contains $item.Name
+            $known = ($Kit + $DevconRecord + $LockName + $CheckListings + $CleanupListings) -contains $item.Name
         }
-        if ($Level -eq 'Logs' -and $item.PSIsContainer) { $ours = $item.Name -match $RunName }
+        if ($Level -eq 'Logs' -and $item.PSIsContainer) { $known = $item.Name -match $RunName }
         if ($Level -eq 'Logs' -and -not $item.PSIsContainer) {
-            $ours = $item.Name -match '\.txt(\.stderr)?$' -or $item.Name -eq $LogName -or $item.Name -eq ($LogName -replace 'g$', '_')
+            $known = $item.Name -match '\.txt(\.stderr)?$' -or $item.Name -eq $LogName -or $item.Name -eq ($LogName -replace 'g$', '_')
         }
-        if (-not $ours) { $why = "$Path holds $($item.Name), which the kit did not put there" }
+        if (-not $known) { $why = "$Path holds $($item.Name), which the kit did not put there" }
         if (-not $why -and ($item.Attributes -band [System.IO.FileAttributes]::ReparsePoint)) { $why = "$($item.FullName) is a link or junction" }
         if (-not $why) {
-            $owner = 'someone who denies reading its rights'
+            $owner = Get-OwnerText $item.FullName
             $writer = $null
-            try {
-                $owner = Get-OwnerSid $item.FullName
-                $writer = Get-WriterSid $item.FullName
-            } catch { $writer = $null }
+            if ($owner -eq $Admins -or $owner -eq $System) {
+                try { $writer = Get-WriterSid $item.FullName } catch { $writer = $null }
+            }
             if ($owner -ne $Admins -and $owner -ne $System) { $why = "$($item.FullName) is owned by $owner" }
             elseif ($writer) { $why = "$($item.FullName) lets $writer change it" }
         }

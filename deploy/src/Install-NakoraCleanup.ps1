@@ -173,8 +173,7 @@ function Get-DevconProblem([bool]$InPlace) {
 function Get-SquatOwner([string]$Path) {
     # Who made -Folder, when it is not a plain folder of Administrators or System; else $null.
     $item = Get-Item -LiteralPath $Path -Force
-    $owner = 'someone who denies reading its rights'
-    try { $owner = Get-OwnerSid $Path } catch { $owner = 'someone who denies reading its rights' }
+    $owner = Get-OwnerText $Path
     if ($item.Attributes -band [System.IO.FileAttributes]::ReparsePoint) { return "a link, owned by $owner" }
     if (-not $item.PSIsContainer) { return "a file, owned by $owner" }
     if ($owner -ne $Admins -and $owner -ne $System) { return "a folder owned by $owner" }
@@ -213,8 +212,7 @@ function Remove-LegacyTree([string]$Path) {
     # Administrators or System owned there. A folder such a one owns is left as it is: its owner
     # may still put a link in it.
     foreach ($item in @(Get-ChildItem -LiteralPath $Path -Force)) {
-        $owner = 'someone who denies reading its rights'
-        try { $owner = Get-OwnerSid $item.FullName } catch { $owner = 'someone who denies reading its rights' }
+        $owner = Get-OwnerText $item.FullName
         $foreign = $owner -ne $Admins -and $owner -ne $System
         $link = $item.Attributes -band [System.IO.FileAttributes]::ReparsePoint
         # The earlier kit made no links.
@@ -243,14 +241,13 @@ function Remove-Legacy {
     $legacy = Join-Path $env:ProgramData 'NakoraCleanup'
     $item = Get-Item -LiteralPath $legacy -Force -ErrorAction SilentlyContinue
     if (-not $item) { return }
-    $folder = $item.PSIsContainer -and -not ($item.Attributes -band [System.IO.FileAttributes]::ReparsePoint)
+    $isFolder = $item.PSIsContainer -and -not ($item.Attributes -band [System.IO.FileAttributes]::ReparsePoint)
     # The empty admin-only folder that an earlier run left in its place.
-    if ($folder -and -not @(Get-ChildItem -LiteralPath $legacy -Force).Count -and -not (Get-FolderAccessProblem $legacy)) { return }
-    $owner = 'someone who denies reading its rights'
-    try { $owner = Get-OwnerSid $legacy } catch { $owner = 'someone who denies reading its rights' }
+    if ($isFolder -and -not @(Get-ChildItem -LiteralPath $legacy -Force).Count -and -not (Get-FolderAccessProblem $legacy)) { return }
+    $owner = Get-OwnerText $legacy
     $found = @()
     if ($owner -ne $Admins -and $owner -ne $System) { $found += "$legacy (owned by $owner)" }
-    if (-not $folder) { $found += "$legacy (not a folder)" }
+    if (-not $isFolder) { $found += "$legacy (not a folder)" }
     # Moved first, under a name nobody can take first: renaming needs only the right to delete
     # it, which Administrators and System hold over ProgramData whatever its own rights say.
     # Nothing in it is then taken over or given other rights, which could reach through a link
@@ -259,7 +256,7 @@ function Remove-Legacy {
     if ($item.PSIsContainer) { [System.IO.Directory]::Move($legacy, $aside) } else { [System.IO.File]::Move($legacy, $aside) }
     $gone = $false
     try {
-        if ($folder) { $found += @(Remove-LegacyTree $aside) }
+        if ($isFolder) { $found += @(Remove-LegacyTree $aside) }
         if ($item.PSIsContainer) { [System.IO.Directory]::Delete($aside) } else { [System.IO.File]::Delete($aside) }
         $gone = $true
     } catch {
@@ -313,12 +310,7 @@ function Stop-Refused([string]$Why) {
     Complete-Run 1 "Nakora clean-up refused: $Why"
 }
 
-if (Test-Wow64) {
-    # Intune starts an install command as a 32-bit process; 64-bit Windows PowerShell sees the
-    # real System32 and Program Files.
-    Start-Native64 @(Get-RelaunchArgument $PSBoundParameters)
-    exit $LASTEXITCODE
-}
+Exit-If32Bit $PSBoundParameters
 # Programs named without a path are not looked for in the current directory: the folder
 # comes first in the search path instead, so that cmd finds devcon.exe there.
 $env:NoDefaultCurrentDirectoryInExePath = '1'
@@ -326,7 +318,7 @@ $RunDir = $null
 $lock = $null
 $Kept = @{ Left = $null; Asked = $null }
 try {
-    $source = [System.IO.Path]::GetFullPath($PSScriptRoot).TrimEnd('\', '/')
+    $source = Get-FullFolder $PSScriptRoot
     $Folder = Get-FullFolder $Folder
     $inPlace = $source -eq $Folder
     if (-not $inPlace) {
@@ -361,11 +353,10 @@ try {
         }
     }
     if (-not (Test-Path -LiteralPath $Folder)) { New-AdminFolder $Folder }
-    $problem = Get-FolderAccessProblem $Folder
-    if ($problem) { Stop-Refused "$Folder is not admin-only: $problem" }
-    Enable-KitLog $Folder
-    $lock = Enter-RunLock $Folder $TimeoutMinutes
-    if (-not $lock) { Complete-Run 1618 'Nakora driver stack: could not check (another run is in progress)' }
+    $entry = Enter-Kit $Folder $TimeoutMinutes
+    $lock = $entry.Lock
+    if ($entry.Code -eq 1618) { Complete-Run 1618 'Nakora driver stack: could not check (another run is in progress)' }
+    if ($entry.Problem) { Stop-Refused $entry.Problem }
 
     try {
         Remove-Legacy

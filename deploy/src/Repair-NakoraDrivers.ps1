@@ -42,10 +42,7 @@ function Complete-Repair([int]$Code, [string]$Line) {
     exit $Code
 }
 
-if (Test-Wow64) {
-    Start-Native64 @(Get-RelaunchArgument $PSBoundParameters)
-    exit $LASTEXITCODE
-}
+Exit-If32Bit $PSBoundParameters
 $env:NoDefaultCurrentDirectoryInExePath = '1'
 $lock = $null
 try {

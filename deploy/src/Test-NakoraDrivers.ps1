@@ -82,10 +82,7 @@ function Get-Verdict {
     return $verdict
 }
 
-if (Test-Wow64) {
-    Start-Native64 @(Get-RelaunchArgument $PSBoundParameters)
-    exit $LASTEXITCODE
-}
+Exit-If32Bit $PSBoundParameters
 # Programs named without a path are not looked for in the current directory: the folder
 # comes first in the search path instead, so that cmd finds devcon.exe there.
 $env:NoDefaultCurrentDirectoryInExePath = '1'

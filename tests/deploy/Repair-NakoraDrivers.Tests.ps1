@@ -19,6 +19,7 @@ Describe 'Repair-NakoraDrivers.ps1' {
         @{ Case = 'folder not admin-only'; Check = , '1 0 Nakora driver stack: 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1; Last = '*not run:*is not admin-only: its owner is S-1-5-21-1' }
         @{ Case = 'install script missing'; Check = , '1 0 Nakora driver stack: 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1; Last = '*Install-NakoraCleanup.ps1 is missing*' }
         @{ Case = 'a file a user owns'; Check = , '1 0 Nakora driver stack: 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1; Last = '*not run:*Install-NakoraCleanup.ps1 is owned by S-1-5-21-1' }
+        @{ Case = 'a file whose rights cannot be read'; Check = , '1 0 Nakora driver stack: 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1; Last = '*not run:*Install-NakoraCleanup.ps1 is owned by someone who denies reading its rights' }
         @{ Case = 'a link inside Logs'; Check = , '1 0 Nakora driver stack: 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1; Last = '*not run:*20200101-000000 is a link or junction' }
         @{ Case = 'a file users may change'; Check = , '1 0 Nakora driver stack: 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1; Last = '*not run:*devcon.exe lets S-1-5-32-545 change it' }
         @{ Case = 'another run'; Check = , '1 0 Nakora driver stack: 2 packages left'; Cleanup = '0 0 Done.'; Cleanups = 0; Code = 1618; Last = '*not run: another run is in progress' }
@@ -30,6 +31,7 @@ Describe 'Repair-NakoraDrivers.ps1' {
         if ($Case -eq 'folder not admin-only') { Mock Get-FolderAccessProblem { 'its owner is S-1-5-21-1' } }
         if ($Case -eq 'install script missing') { Remove-Item (Join-Path $folder 'Install-NakoraCleanup.ps1') }
         if ($Case -eq 'a file a user owns') { Mock Get-OwnerSid { if ($Path -like '*Install-NakoraCleanup.ps1') { 'S-1-5-21-1' } else { 'S-1-5-32-544' } } }
+        if ($Case -eq 'a file whose rights cannot be read') { Mock Get-OwnerSid { if ($Path -like '*Install-NakoraCleanup.ps1') { throw 'denied' } else { 'S-1-5-32-544' } } }
         if ($Case -eq 'a link inside Logs') {
             $null = New-Item -ItemType Directory -Path (Join-Path $folder 'Logs')
             $null = New-Item -ItemType SymbolicLink -Path (Join-Path $folder 'Logs/20200101-000000') -Target $dir
