@@ -2,7 +2,8 @@
 # stand-in, says for each whether Windows made it, and removes them again. Microsoft shows
 # SetupAPI creating nodes under ROOT only; the scenarios also need USB, HID and SWD\MMDEVAPI.
 # What nkdevtree prints for a refused node names the step and Windows' error code.
-# Exit code 1 only when a node is left behind, which would spoil the scenarios; 0 otherwise.
+# Exit code 1 when a node is left behind, which would spoil the scenarios, or when the tree
+# stand-in cannot be found or run; 0 otherwise.
 param([string]$DevTree = (Join-Path $env:NK_STANDINS 'nkdevtree.exe'), [string]$Folder = $env:RUNNER_TEMP)
 Set-StrictMode -Version Latest
 $ErrorActionPreference = 'Stop'
